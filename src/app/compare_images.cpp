@@ -1,0 +1,45 @@
+#include "app/compare_images.h"
+
+#include "app/scoped_timer.h"
+#include "common/log.h"
+#include "image/image_file.h"
+
+bool g_verbose = false;
+
+bool CompareImages(const char* pathA, const char* pathB, const char* diffPath,
+                   DiffMode mode) {
+    Image* a = nullptr;
+    Image* b = nullptr;
+    Image* diff = nullptr;
+    bool identical = false;
+    try {
+        {
+            ScopedTimer timer("Load source images");
+            a = LoadImageFile(pathA);
+            b = LoadImageFile(pathB);
+        }
+        if (!SameDimensions(a, b)) {
+            LogMessage("Dimensions of the images don't match!");
+            throw FatalError{};
+        }
+        {
+            ScopedTimer timer("Perform diff");
+            diff = CreateDiffImage(a, b, mode);
+            identical = diff == nullptr;
+            if (g_verbose) {
+                LogMessage(identical ? "Images are identical" : "Images differ");
+            }
+        }
+        if (diff != nullptr && diffPath != nullptr) {
+            ScopedTimer timer("Save diff image");
+            SaveImageFile(diff, diffPath);
+        }
+    } catch (const FatalError&) {
+        // The thrower has printed the reason.
+        identical = false;
+    }
+    DestroyImage(a);
+    DestroyImage(b);
+    DestroyImage(diff);
+    return identical;
+}

@@ -1,0 +1,14 @@
+// The shared failure road of every layer: the code that meets a fatal
+// condition prints one line with LogMessage and throws FatalError, which
+// only the comparison run catches.
+#pragma once
+
+struct FatalError {};
+
+// Longer text is cut off: the formatted line holds at most 1023 characters.
+constexpr int kLogMessageCapacity = 1024;
+
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void LogMessage(const char* format, ...);

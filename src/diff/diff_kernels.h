@@ -1,0 +1,53 @@
+// The difference kernels: one pass over two pictures' buffers, 16-byte
+// block by block, writing the per-byte difference and deciding whether any
+// byte differs. They know nothing of rows or channels.
+//
+// Buffers follow the padding contract of Image (image/image.h): 16-byte
+// aligned and readable and writable for all `blockCount` blocks, with equal
+// (zero) bytes past the payload in both inputs. There is no remainder loop.
+//
+// Every kernel has a scalar twin with the same signature: the oracle of the
+// vector version in tests, and the build's choice where SSE2 is missing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Blocks covering `payloadBytes`, the last one possibly reaching into the tail.
+inline std::size_t DiffBlockCount(std::size_t payloadBytes) {
+    return (payloadBytes + 15) / 16;
+}
+
+// out = max(a, b) - min(a, b) per byte; true when some byte differs.
+bool DiffAbsDelta_scalar(const std::uint8_t* a, const std::uint8_t* b,
+                         std::uint8_t* out, std::size_t blockCount);
+// out = a ^ b per byte; true when some byte differs.
+bool DiffXor_scalar(const std::uint8_t* a, const std::uint8_t* b,
+                    std::uint8_t* out, std::size_t blockCount);
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#define GLIMRA_HAVE_SSE2 1
+bool DiffAbsDelta_sse2(const std::uint8_t* a, const std::uint8_t* b,
+                       std::uint8_t* out, std::size_t blockCount);
+bool DiffXor_sse2(const std::uint8_t* a, const std::uint8_t* b,
+                  std::uint8_t* out, std::size_t blockCount);
+#endif
+
+// The kernels the tool runs: the vector ones wherever the build has SSE2.
+inline bool DiffAbsDelta(const std::uint8_t* a, const std::uint8_t* b,
+                         std::uint8_t* out, std::size_t blockCount) {
+#if GLIMRA_HAVE_SSE2
+    return DiffAbsDelta_sse2(a, b, out, blockCount);
+#else
+    return DiffAbsDelta_scalar(a, b, out, blockCount);
+#endif
+}
+
+inline bool DiffXor(const std::uint8_t* a, const std::uint8_t* b,
+                    std::uint8_t* out, std::size_t blockCount) {
+#if GLIMRA_HAVE_SSE2
+    return DiffXor_sse2(a, b, out, blockCount);
+#else
+    return DiffXor_scalar(a, b, out, blockCount);
+#endif
+}

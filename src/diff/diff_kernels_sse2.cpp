@@ -1,0 +1,50 @@
+#include "diff/diff_kernels.h"
+
+#if GLIMRA_HAVE_SSE2
+
+#include <emmintrin.h>
+
+// Both kernels make the decision the same way: the two 8-byte sums of
+// absolute differences of each block, ORed into accumulators. A sum is zero
+// exactly when its eight bytes are equal, and no sum exceeds 8 * 255, so the
+// accumulators stay exact for any number of blocks.
+
+bool DiffAbsDelta_sse2(const std::uint8_t* a, const std::uint8_t* b,
+                       std::uint8_t* out, std::size_t blockCount) {
+    __m128i differences = _mm_setzero_si128();
+    for (std::size_t k = 0; k < blockCount; ++k) {
+        const std::size_t offset = k * 16;
+        // va[i] = a[offset + i], vb[i] = b[offset + i]; 16-byte aligned.
+        const __m128i va = _mm_load_si128(reinterpret_cast<const __m128i*>(a + offset));
+        const __m128i vb = _mm_load_si128(reinterpret_cast<const __m128i*>(b + offset));
+        // delta[i] = max(va[i], vb[i]) - min(va[i], vb[i]): never wraps.
+        const __m128i delta = _mm_sub_epi8(_mm_max_epu8(va, vb), _mm_min_epu8(va, vb));
+        // out[offset + i] = delta[i]
+        _mm_store_si128(reinterpret_cast<__m128i*>(out + offset), delta);
+        // differences.low64 |= sum |va[i] - vb[i]| for i in 0..7,
+        // differences.high64 |= the same sum for i in 8..15.
+        differences = _mm_or_si128(differences, _mm_sad_epu8(va, vb));
+    }
+    // true when any 16-bit lane of the accumulators is nonzero.
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(differences, _mm_setzero_si128())) != 0xFFFF;
+}
+
+bool DiffXor_sse2(const std::uint8_t* a, const std::uint8_t* b,
+                  std::uint8_t* out, std::size_t blockCount) {
+    __m128i differences = _mm_setzero_si128();
+    for (std::size_t k = 0; k < blockCount; ++k) {
+        const std::size_t offset = k * 16;
+        // va[i] = a[offset + i], vb[i] = b[offset + i]; 16-byte aligned.
+        const __m128i va = _mm_load_si128(reinterpret_cast<const __m128i*>(a + offset));
+        const __m128i vb = _mm_load_si128(reinterpret_cast<const __m128i*>(b + offset));
+        // out[offset + i] = va[i] ^ vb[i]
+        _mm_store_si128(reinterpret_cast<__m128i*>(out + offset), _mm_xor_si128(va, vb));
+        // differences.low64 |= sum |va[i] - vb[i]| for i in 0..7,
+        // differences.high64 |= the same sum for i in 8..15.
+        differences = _mm_or_si128(differences, _mm_sad_epu8(va, vb));
+    }
+    // true when any 16-bit lane of the accumulators is nonzero.
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(differences, _mm_setzero_si128())) != 0xFFFF;
+}
+
+#endif

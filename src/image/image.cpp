@@ -1,0 +1,50 @@
+#include "image/image.h"
+
+#include <cstring>
+#include <new>
+
+#include "common/log.h"
+#include "platform/platform.h"
+
+std::size_t ImagePayloadSize(std::int32_t width, std::int32_t height) {
+    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
+}
+
+std::size_t ImageBufferSize(std::int32_t width, std::int32_t height) {
+    return (ImagePayloadSize(width, height) + (kImageAlignment - 1)) &
+           ~(kImageAlignment - 1);
+}
+
+Image* CreateImage(std::int32_t width, std::int32_t height) {
+    const std::size_t payload = ImagePayloadSize(width, height);
+    const std::size_t size = ImageBufferSize(width, height);
+
+    Image* image = new (std::nothrow) Image{width, height, nullptr};
+    if (image != nullptr && size > 0) {
+        image->pixels = static_cast<std::uint8_t*>(AlignedAlloc(size, kImageAlignment));
+        if (image->pixels == nullptr) {
+            delete image;
+            image = nullptr;
+        }
+    }
+    if (image == nullptr) {
+        LogMessage("Out of memory for a %dx%d image", width, height);
+        throw FatalError{};
+    }
+    if (size > payload) {
+        std::memset(image->pixels + payload, 0, size - payload);
+    }
+    return image;
+}
+
+void DestroyImage(Image* image) {
+    if (image == nullptr) {
+        return;
+    }
+    AlignedFree(image->pixels);
+    delete image;
+}
+
+bool SameDimensions(const Image* a, const Image* b) {
+    return a->width == b->width && a->height == b->height;
+}

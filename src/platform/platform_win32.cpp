@@ -1,0 +1,77 @@
+#include "platform/platform.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <malloc.h>
+
+void* AlignedAlloc(std::size_t size, std::size_t alignment) {
+    return _aligned_malloc(size, alignment);
+}
+
+void AlignedFree(void* memory) { _aligned_free(memory); }
+
+std::uint64_t QueryCounterTicks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<std::uint64_t>(now.QuadPart);
+}
+
+std::uint64_t QueryCounterFrequency() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<std::uint64_t>(frequency.QuadPart);
+}
+
+int FormatToBuffer(char* buffer, std::size_t size, const char* format,
+                   std::va_list args) {
+    return _vsnprintf(buffer, size, format, args);
+}
+
+std::FILE* CreateTempFileBeside(const char* target, std::string& tempPath) {
+    const std::string prefix = std::string(target) + ".tmp" +
+                               std::to_string(GetCurrentProcessId()) + ".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = prefix + std::to_string(attempt);
+        const int fd = _open(tempPath.c_str(),
+                             _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                             _S_IREAD | _S_IWRITE);
+        if (fd >= 0) {
+            std::FILE* file = _fdopen(fd, "wb");
+            if (file == nullptr) {
+                _close(fd);
+                DeleteFileA(tempPath.c_str());
+            }
+            return file;
+        }
+        if (errno != EEXIST) {
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+bool SyncAndCloseFile(std::FILE* file) {
+    bool ok = std::fflush(file) == 0;
+    ok = _commit(_fileno(file)) == 0 && ok;
+    ok = std::fclose(file) == 0 && ok;
+    return ok;
+}
+
+bool ReplaceFileAtomically(const char* from, const char* to) {
+    return MoveFileExA(from, to,
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void RemoveFile(const char* path) { DeleteFileA(path); }
+
+int SeekFile(std::FILE* file, std::int64_t offset, int origin) {
+    return _fseeki64(file, offset, origin);
+}
+
+std::int64_t TellFile(std::FILE* file) { return _ftelli64(file); }
