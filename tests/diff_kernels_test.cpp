@@ -1,3 +1,206 @@
+// The vector kernels against their scalar twins, and CreateDiffImage's
+// answer, on buffers that honour the Image padding contract.
 #include <gtest/gtest.h>
-#include "image/image.h"
-TEST(Image, Placeholder2) { Image* i = CreateImage(1, 1); EXPECT_NE(i, nullptr); DestroyImage(i); }
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "diff/diff_image.h"
+#include "diff/diff_kernels.h"
+
+namespace {
+
+using Kernel = bool (*)(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::size_t);
+
+struct KernelPair {
+    const char* name;
+    Kernel vector;
+    Kernel scalar;
+};
+
+std::vector<KernelPair> Kernels() {
+#if GLIMRA_HAVE_SSE2
+    return {{"AbsDelta", DiffAbsDelta_sse2, DiffAbsDelta_scalar},
+            {"Xor", DiffXor_sse2, DiffXor_scalar}};
+#else
+    return {{"AbsDelta", DiffAbsDelta, DiffAbsDelta_scalar}, {"Xor", DiffXor, DiffXor_scalar}};
+#endif
+}
+
+// A picture of exactly `payload` bytes (as 1 x payload/3 pixels would have,
+// but any byte count is allowed here) with random contents.
+struct Buffers {
+    explicit Buffers(std::size_t payloadBytes) : payload(payloadBytes) {
+        // CreateImage takes pixels; round the byte count up to whole pixels
+        // and use the rest of the payload as if it were tail.
+        const auto pixels = static_cast<std::int32_t>((payloadBytes + 2) / 3);
+        a = CreateImage(pixels, 1);
+        b = CreateImage(pixels, 1);
+        vectorOut = CreateImage(pixels, 1);
+        scalarOut = CreateImage(pixels, 1);
+        size = ImageBufferSize(pixels, 1);
+        for (Image* image : {a, b}) {
+            std::memset(image->pixels, 0, size);
+        }
+    }
+    ~Buffers() {
+        for (Image* image : {a, b, vectorOut, scalarOut}) {
+            DestroyImage(image);
+        }
+    }
+    Buffers(const Buffers&) = delete;
+    Buffers& operator=(const Buffers&) = delete;
+
+    std::size_t Blocks() const { return DiffBlockCount(payload); }
+
+    std::size_t payload;
+    std::size_t size = 0;
+    Image* a;
+    Image* b;
+    Image* vectorOut;
+    Image* scalarOut;
+};
+
+// Runs both twins and checks they agree on every output byte and the answer.
+bool RunBoth(const KernelPair& kernel, Buffers& buffers) {
+    std::memset(buffers.vectorOut->pixels, 0xAA, buffers.size);
+    std::memset(buffers.scalarOut->pixels, 0x55, buffers.size);
+    const bool vectorDiffers = kernel.vector(buffers.a->pixels, buffers.b->pixels,
+                                             buffers.vectorOut->pixels, buffers.Blocks());
+    const bool scalarDiffers = kernel.scalar(buffers.a->pixels, buffers.b->pixels,
+                                             buffers.scalarOut->pixels, buffers.Blocks());
+    EXPECT_EQ(vectorDiffers, scalarDiffers) << kernel.name << " payload " << buffers.payload;
+    const std::size_t written = buffers.Blocks() * 16;
+    EXPECT_EQ(std::memcmp(buffers.vectorOut->pixels, buffers.scalarOut->pixels, written), 0)
+        << kernel.name << " payload " << buffers.payload;
+    return vectorDiffers;
+}
+
+std::vector<std::size_t> Sizes() {
+    std::vector<std::size_t> sizes;
+    for (std::size_t n = 1; n <= 260; ++n) {
+        sizes.push_back(n);  // every payload size modulo 16, and around 128 and 256
+    }
+    for (std::size_t n : {1024u, 3840u, 4096u * 3u, 65536u * 3u + 7u}) {
+        sizes.push_back(n);
+    }
+    return sizes;
+}
+
+TEST(DiffKernels, MatchScalarTwinsOnRandomData) {
+    std::mt19937 random(20261207);
+    for (const KernelPair& kernel : Kernels()) {
+        for (std::size_t payload : Sizes()) {
+            Buffers buffers(payload);
+            for (std::size_t i = 0; i < payload; ++i) {
+                buffers.a->pixels[i] = static_cast<std::uint8_t>(random());
+                buffers.b->pixels[i] = static_cast<std::uint8_t>(random());
+            }
+            RunBoth(kernel, buffers);
+            std::memcpy(buffers.b->pixels, buffers.a->pixels, payload);
+            EXPECT_FALSE(RunBoth(kernel, buffers)) << kernel.name << " equal, payload " << payload;
+        }
+    }
+}
+
+TEST(DiffKernels, OneDifferingByteAnywhereIsFound) {
+    std::mt19937 random(7);
+    for (const KernelPair& kernel : Kernels()) {
+        for (std::size_t payload : {3u, 16u, 17u, 127u, 128u, 300u}) {
+            Buffers buffers(payload);
+            for (std::size_t i = 0; i < payload; ++i) {
+                buffers.a->pixels[i] = buffers.b->pixels[i] = static_cast<std::uint8_t>(random());
+            }
+            for (std::size_t at = 0; at < payload; ++at) {
+                const std::uint8_t saved = buffers.b->pixels[at];
+                buffers.b->pixels[at] = static_cast<std::uint8_t>(saved + 1 + random() % 255);
+                EXPECT_TRUE(RunBoth(kernel, buffers)) << kernel.name << " byte " << at;
+                buffers.b->pixels[at] = saved;
+            }
+        }
+    }
+}
+
+TEST(DiffKernels, EveryByteLargerByOneDiffers) {
+    for (const KernelPair& kernel : Kernels()) {
+        for (std::size_t payload : {3u, 48u, 1000u, 4096u * 3u}) {
+            Buffers buffers(payload);
+            for (std::size_t i = 0; i < payload; ++i) {
+                buffers.a->pixels[i] = static_cast<std::uint8_t>(i * 7);
+                buffers.b->pixels[i] = static_cast<std::uint8_t>(i * 7 + 1);
+            }
+            EXPECT_TRUE(RunBoth(kernel, buffers)) << kernel.name << " payload " << payload;
+        }
+    }
+}
+
+TEST(DiffKernels, ExtremeByteValues) {
+    Buffers buffers(16);
+    const std::uint8_t a[4] = {10, 250, 0x0F, 0};
+    const std::uint8_t b[4] = {250, 10, 0xF0, 255};
+    std::memcpy(buffers.a->pixels, a, 4);
+    std::memcpy(buffers.b->pixels, b, 4);
+    for (const KernelPair& kernel : Kernels()) {
+        RunBoth(kernel, buffers);
+        const std::uint8_t* out = buffers.vectorOut->pixels;
+        if (std::string(kernel.name) == "AbsDelta") {
+            EXPECT_EQ(out[0], 240);
+            EXPECT_EQ(out[1], 240);
+            EXPECT_EQ(out[3], 255);
+        } else {
+            EXPECT_EQ(out[2], 0xFF);
+            EXPECT_EQ(out[3], 0xFF);
+        }
+    }
+}
+
+TEST(DiffKernels, ZeroBlocksWriteNothingAndFindNothing) {
+    std::uint8_t untouched[16];
+    std::memset(untouched, 0x5A, sizeof untouched);
+    for (const KernelPair& kernel : Kernels()) {
+        EXPECT_FALSE(kernel.vector(untouched, untouched, untouched, 0));
+        EXPECT_FALSE(kernel.scalar(untouched, untouched, untouched, 0));
+    }
+    EXPECT_EQ(untouched[0], 0x5A);
+}
+
+TEST(CreateDiffImage, EqualPicturesGiveNoDifferencePicture) {
+    for (const DiffMode mode : {DiffMode::AbsDelta, DiffMode::Xor}) {
+        for (const auto& size : std::vector<std::pair<int, int>>{{1, 1}, {0, 0}, {5, 7}, {128, 2}}) {
+            Image* a = CreateImage(size.first, size.second);
+            Image* b = CreateImage(size.first, size.second);
+            const std::size_t payload = ImagePayloadSize(size.first, size.second);
+            for (std::size_t i = 0; i < payload; ++i) {
+                a->pixels[i] = b->pixels[i] = static_cast<std::uint8_t>(i);
+            }
+            EXPECT_EQ(CreateDiffImage(a, b, mode), nullptr);
+            DestroyImage(a);
+            DestroyImage(b);
+        }
+    }
+}
+
+TEST(CreateDiffImage, OnePixelDifferenceHasAZeroTail) {
+    Image* a = CreateImage(1, 1);
+    Image* b = CreateImage(1, 1);
+    const std::uint8_t pixelA[3] = {1, 2, 3};
+    const std::uint8_t pixelB[3] = {3, 2, 1};
+    std::memcpy(a->pixels, pixelA, 3);
+    std::memcpy(b->pixels, pixelB, 3);
+    Image* diff = CreateDiffImage(a, b, DiffMode::AbsDelta);
+    ASSERT_NE(diff, nullptr);
+    EXPECT_EQ(diff->width, 1);
+    EXPECT_EQ(diff->height, 1);
+    EXPECT_EQ(diff->pixels[0], 2);
+    EXPECT_EQ(diff->pixels[1], 0);
+    EXPECT_EQ(diff->pixels[2], 2);
+    for (std::size_t i = 3; i < kImageAlignment; ++i) {
+        EXPECT_EQ(diff->pixels[i], 0) << "tail byte " << i;
+    }
+    DestroyImage(a);
+    DestroyImage(b);
+    DestroyImage(diff);
+}
+
+}  // namespace

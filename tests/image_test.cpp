@@ -1,3 +1,69 @@
+// The padding contract of the Image buffer, which the kernels rely on.
 #include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "common/log.h"
 #include "image/image.h"
-TEST(Image, Placeholder) { Image* i = CreateImage(1, 1); EXPECT_NE(i, nullptr); DestroyImage(i); }
+
+namespace {
+
+TEST(Image, BufferIsAlignedRoundedAndZeroTailed) {
+    const std::pair<int, int> sizes[] = {{1, 1},   {2, 1},    {42, 1},    {43, 1}, {3, 5},
+                                         {128, 1}, {1920, 1}, {641, 480}, {1, 1000}};
+    for (const auto& [width, height] : sizes) {
+        Image* image = CreateImage(width, height);
+        const std::size_t payload = ImagePayloadSize(width, height);
+        const std::size_t size = ImageBufferSize(width, height);
+        EXPECT_EQ(image->width, width);
+        EXPECT_EQ(image->height, height);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(image->pixels) % 128, 0u);
+        EXPECT_EQ(size % 128, 0u);
+        EXPECT_GE(size, payload);
+        EXPECT_LT(size - payload, 128u);
+        for (std::size_t i = payload; i < size; ++i) {
+            ASSERT_EQ(image->pixels[i], 0) << width << "x" << height << " tail byte " << i;
+        }
+        // The whole buffer is writable.
+        for (std::size_t i = 0; i < size; ++i) {
+            image->pixels[i] = 1;
+        }
+        DestroyImage(image);
+    }
+}
+
+TEST(Image, SizesAreComputedIn64Bits) {
+    EXPECT_EQ(ImageBufferSize(1, 1), 128u);
+    EXPECT_EQ(ImageBufferSize(128, 1), 384u);  // a multiple of 128: no tail
+    EXPECT_EQ(ImageBufferSize(0, 0), 0u);
+    EXPECT_EQ(ImageBufferSize(0, 1000), 0u);
+    // 1,000,000 x 1432 x 3 is past 4 GiB.
+    EXPECT_EQ(ImagePayloadSize(1000000, 1432), 4296000000u);
+    EXPECT_EQ(ImageBufferSize(1000000, 1432), 4296000000u);
+    EXPECT_EQ(ImageBufferSize(INT32_MAX, INT32_MAX) % 128, 0u);
+}
+
+TEST(Image, EmptyPictureHasNoBuffer) {
+    Image* image = CreateImage(0, 0);
+    EXPECT_EQ(image->width, 0);
+    EXPECT_EQ(image->height, 0);
+    DestroyImage(image);
+    DestroyImage(nullptr);
+}
+
+TEST(Image, SameDimensionsComparesWidthAndHeight) {
+    const Image a{10, 20, nullptr};
+    const Image b{20, 10, nullptr};
+    const Image c{10, 20, nullptr};
+    EXPECT_FALSE(SameDimensions(&a, &b));
+    EXPECT_TRUE(SameDimensions(&a, &c));
+}
+
+TEST(Image, AllocationFailureIsAFatalErrorWithAMessage) {
+    ::testing::internal::CaptureStdout();
+    EXPECT_THROW(CreateImage(INT32_MAX, INT32_MAX), FatalError);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "Out of memory for a 2147483647x2147483647 image\n");
+}
+
+}  // namespace

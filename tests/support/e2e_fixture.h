@@ -1,0 +1,29 @@
+// Shared ground of the end-to-end tests: a fresh directory per test, the
+// built binary (its path comes from CTest in GLIMRA_BINARY) and output
+// normalised so that timings and the build date compare exactly.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/pictures.h"
+#include "support/run_process.h"
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string Path(const std::string& name) const { return dir + "/" + name; }
+    ProcessResult Run(const std::vector<std::string>& args, const ProcessLimits& limits = {}) const;
+
+    std::string dir;
+};
+
+// "X took 12.3 ms" becomes "X took T ms"; the build date becomes "DATE".
+std::string Normalised(const std::string& output);
+
+// The usage text, as printed after an optional message.
+std::string UsageText(const std::string& message);

@@ -1,0 +1,21 @@
+// Runs the built binary as a child process and collects what a script would
+// see of it: standard output and how it ended.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ProcessLimits {
+    std::uint64_t addressSpaceBytes = 0;  // RLIMIT_AS; 0 leaves it alone
+    std::uint64_t fileSizeBytes = 0;      // RLIMIT_FSIZE; 0 leaves it alone
+};
+
+struct ProcessResult {
+    int exitStatus = -1;   // -1 when the process did not exit normally
+    int signal = 0;        // the signal that ended it, 0 if none
+    std::string output;    // everything written to standard output
+};
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const ProcessLimits& limits = {});
