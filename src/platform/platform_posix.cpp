@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
 
 #include <cerrno>
 #include <csignal>
@@ -33,33 +34,27 @@ int FormatToBuffer(char* buffer, std::size_t size, const char* format,
     return std::vsnprintf(buffer, size, format, args);
 }
 
-std::FILE* CreateTempFileBeside(const char* target, std::string& tempPath) {
+std::FILE* OpenNewFile(const std::string& path, bool& nameTaken) {
     // Under a file-size limit the kernel would otherwise kill the process
     // with SIGXFSZ in the middle of a write; ignored, the write fails with
     // EFBIG and the caller reports it like any other failed write.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    const std::string prefix =
-        std::string(target) + ".tmp" + std::to_string(getpid()) + ".";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = prefix + std::to_string(attempt);
-        // 0666 lets the umask decide, as for any file the user creates.
-        const int fd =
-            open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            std::FILE* file = fdopen(fd, "wb");
-            if (file == nullptr) {
-                close(fd);
-                unlink(tempPath.c_str());
-            }
-            return file;
-        }
-        if (errno != EEXIST) {
-            return nullptr;
-        }
+    // 0666 lets the umask decide, as for any file the user creates.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    nameTaken = fd < 0 && errno == EEXIST;
+    if (fd < 0) {
+        return nullptr;
     }
-    return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        close(fd);
+        unlink(path.c_str());
+    }
+    return file;
 }
+
+unsigned long CurrentProcessId() { return static_cast<unsigned long>(getpid()); }
 
 bool SyncAndCloseFile(std::FILE* file) {
     bool ok = std::fflush(file) == 0;

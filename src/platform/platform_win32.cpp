@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -33,28 +34,22 @@ int FormatToBuffer(char* buffer, std::size_t size, const char* format,
     return _vsnprintf(buffer, size, format, args);
 }
 
-std::FILE* CreateTempFileBeside(const char* target, std::string& tempPath) {
-    const std::string prefix = std::string(target) + ".tmp" +
-                               std::to_string(GetCurrentProcessId()) + ".";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = prefix + std::to_string(attempt);
-        const int fd = _open(tempPath.c_str(),
-                             _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                             _S_IREAD | _S_IWRITE);
-        if (fd >= 0) {
-            std::FILE* file = _fdopen(fd, "wb");
-            if (file == nullptr) {
-                _close(fd);
-                DeleteFileA(tempPath.c_str());
-            }
-            return file;
-        }
-        if (errno != EEXIST) {
-            return nullptr;
-        }
+std::FILE* OpenNewFile(const std::string& path, bool& nameTaken) {
+    const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                         _S_IREAD | _S_IWRITE);
+    nameTaken = fd < 0 && errno == EEXIST;
+    if (fd < 0) {
+        return nullptr;
     }
-    return nullptr;
+    std::FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr) {
+        _close(fd);
+        DeleteFileA(path.c_str());
+    }
+    return file;
 }
+
+unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
 
 bool SyncAndCloseFile(std::FILE* file) {
     bool ok = std::fflush(file) == 0;
