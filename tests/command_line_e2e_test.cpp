@@ -125,7 +125,7 @@ TEST_F(CommandLine, LastModeFlagWins) {
         return std::vector<int>{out.bytes[0], out.bytes[1]};
     };
     const std::vector<int> absDelta = {240, 0xE1};
-    const std::vector<int> exclusiveOr = {10 ^ 250, 0xFF};
+    const std::vector<int> exclusiveOr = {0x0A ^ 0xFA, 0xFF};
     EXPECT_EQ(diffBytes({}), absDelta);
     EXPECT_EQ(diffBytes({"-x"}), exclusiveOr);
     EXPECT_EQ(diffBytes({"-x", "-d"}), absDelta);

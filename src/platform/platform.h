@@ -22,6 +22,9 @@ std::uint64_t QueryCounterFrequency();
 // `size` bytes and may leave the buffer unterminated when the text is
 // longer, so callers terminate it themselves. Returns what the underlying
 // call returns.
+#if defined(__GNUC__)
+__attribute__((format(printf, 3, 0)))
+#endif
 int FormatToBuffer(char* buffer, std::size_t size, const char* format,
                    std::va_list args);
 
