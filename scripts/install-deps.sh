@@ -4,7 +4,7 @@
 # Extra package names may be given as arguments.
 set -eu
 
-packages="cmake ninja-build g++ make python3 libfreeimage-dev libgtest-dev $*"
+packages="cmake ninja-build g++ make python3 libfreeimage-dev libgtest-dev zlib1g-dev $*"
 
 missing=""
 for package in $packages; do

@@ -1,0 +1,257 @@
+// Files a hostile or careless sender may hand over: cut short, lying about
+// their size, or too big for the memory at hand. Every run ends with status
+// 0 or 1 and one of the tool's messages (or a correct answer), never with a
+// signal and never with a false "identical".
+#include "support/e2e_fixture.h"
+#include "support/hostile_files.h"
+
+#include <cstdlib>
+#include <regex>
+
+namespace {
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+enum class Outcome { UnknownFormat, FailedToLoad, Differ, Identical, Other };
+
+const char* Name(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::UnknownFormat: return "unknown format";
+    case Outcome::FailedToLoad: return "failed to load";
+    case Outcome::Differ: return "differ";
+    case Outcome::Identical: return "identical";
+    default: return "something else";
+    }
+}
+
+// Classifies a verbose run of `reference` against `other`.
+Outcome Classify(const ProcessResult& result, const std::string& other) {
+    const std::string output = Normalised(result.output);
+    if (result.exitStatus == 1 &&
+        output == "Unknown fileformat for " + other + "\nLoad source images took T ms\n") {
+        return Outcome::UnknownFormat;
+    }
+    if (result.exitStatus == 1 &&
+        output == "Failed to load " + other + "\nLoad source images took T ms\n") {
+        return Outcome::FailedToLoad;
+    }
+    const std::string loaded = "Load source images took T ms\n";
+    if (result.exitStatus == 1 && output == loaded + "Images differ\nPerform diff took T ms\n") {
+        return Outcome::Differ;
+    }
+    if (result.exitStatus == 0 &&
+        output == loaded + "Images are identical\nPerform diff took T ms\n") {
+        return Outcome::Identical;
+    }
+    return Outcome::Other;
+}
+
+// Memory for one run of the tool: an address-space limit, or under
+// AddressSanitizer (which cannot live under one) its largest allocation.
+class MemoryCap {
+public:
+    explicit MemoryCap(std::uint64_t bytes) {
+#if GLIMRA_UNDER_ASAN
+        const char* old = std::getenv("ASAN_OPTIONS");
+        savedOptions = old != nullptr ? old : "";
+        const std::string options = savedOptions + (savedOptions.empty() ? "" : ":") +
+                                    "allocator_may_return_null=1:max_allocation_size_mb=" +
+                                    std::to_string(bytes / kMiB);
+        setenv("ASAN_OPTIONS", options.c_str(), 1);
+#else
+        limits.addressSpaceBytes = bytes;
+#endif
+    }
+    ~MemoryCap() {
+#if GLIMRA_UNDER_ASAN
+        setenv("ASAN_OPTIONS", savedOptions.c_str(), 1);
+#endif
+    }
+    MemoryCap(const MemoryCap&) = delete;
+    MemoryCap& operator=(const MemoryCap&) = delete;
+
+    ProcessLimits limits;
+
+private:
+    std::string savedOptions;
+};
+
+struct Format {
+    const char* file;
+    bool zeroFills;  // uncompressed: the library reads missing bytes as zeros
+};
+
+const Format kFormats[] = {
+    {"p.png", false}, {"p.bmp", true}, {"p.gif", false}, {"p.tif", false},
+    {"p.jpg", false}, {"p.tga", true}, {"p.ppm", true},
+};
+
+class Hostile : public EndToEnd {
+protected:
+    // The same 40 x 30 picture in every format the checks below cut short.
+    void MakeEveryFormat() const {
+        const Pixels24 pixels = PatternPixels(40, 30, 3);
+        for (const char* name : {"p.png", "p.bmp", "p.tif", "p.jpg", "p.tga", "p.ppm"}) {
+            SavePicture(Path(name), pixels);
+        }
+        SaveDepthPicture(Path("p.gif"), 40, 30, 8, true, [](int x, int y) {
+            return static_cast<std::uint32_t>((x * 7 + y * 13) & 0xFF);
+        });
+    }
+};
+
+TEST_F(Hostile, TruncatedFilesFailOrDifferButNeverPassAsIdentical) {
+    MakeEveryFormat();
+    for (const Format& format : kFormats) {
+        const std::string full = ReadFileBytes(Path(format.file));
+        const std::string cut = Path(std::string("cut-") + format.file);
+        // From inside the magic number to just before the end, where only
+        // trailing bytes after the pixel data may be missing.
+        const std::size_t size = full.size();
+        for (std::size_t length : {std::size_t{1}, std::size_t{8}, std::size_t{20}, std::size_t{60},
+                                   size / 4, size / 2, size * 3 / 4, size - 40, size - 1}) {
+            WriteFileBytes(cut, full.substr(0, length));
+            const ProcessResult result = Run({Path(format.file), cut, "-v"});
+            SCOPED_TRACE(std::string(format.file) + " cut to " + std::to_string(length) + " of " +
+                         std::to_string(size) + " bytes: " + result.output);
+            ASSERT_EQ(result.signal, 0);
+            const Outcome outcome = Classify(result, cut);
+            EXPECT_NE(outcome, Outcome::Other);
+            if (length == 1) {
+                EXPECT_EQ(outcome, Outcome::UnknownFormat);
+            }
+            if (length > 60 && length <= size * 3 / 4) {
+                // Pixel data is missing here: never identical.
+                EXPECT_TRUE(outcome == Outcome::FailedToLoad || outcome == Outcome::Differ)
+                    << Name(outcome);
+                if (format.zeroFills) {
+                    EXPECT_EQ(outcome, Outcome::Differ) << Name(outcome);
+                }
+            }
+        }
+    }
+}
+
+TEST_F(Hostile, TruncatedUncompressedFilesAreFilledInByTheLibrary) {
+    // The library reads what is there and makes up the rest: a cut BMP
+    // equals the full file with its missing bytes zeroed, a cut PNM the
+    // full file with its missing bytes set to the last byte that was read.
+    // A cut TGA is filled from the loader's own read buffer. Either way the
+    // made-up picture is the same on every run.
+    MakeEveryFormat();
+    for (const char* name : {"p.bmp", "p.ppm", "p.tga"}) {
+        const std::string full = ReadFileBytes(Path(name));
+        for (std::size_t length : {full.size() / 3, full.size() / 2 + 7}) {
+            SCOPED_TRACE(std::string(name) + " cut to " + std::to_string(length));
+            WriteFileBytes(Path("cut"), full.substr(0, length));
+            ProcessResult result = Run({Path("cut"), Path("cut")});
+            EXPECT_EQ(result.exitStatus, 0) << result.output;
+            if (std::string(name) == "p.tga") {
+                continue;
+            }
+            std::string filledIn = full;
+            const char filler = std::string(name) == "p.bmp" ? '\0' : full[length - 1];
+            std::fill(filledIn.begin() + static_cast<std::ptrdiff_t>(length), filledIn.end(), filler);
+            WriteFileBytes(Path("filled-in"), filledIn);
+            result = Run({Path("cut"), Path("filled-in")});
+            EXPECT_EQ(result.exitStatus, 0) << result.output;
+            EXPECT_EQ(result.output, "");
+        }
+    }
+}
+
+TEST_F(Hostile, MagicNumberFollowedByGarbage) {
+    const std::string garbage(200, '\x7f');
+    const std::vector<std::string> magics = {
+        std::string("\x89PNG\r\n\x1a\n", 8), "BM", "GIF89a", "II*", std::string("MM\0*", 4),
+        "\xff\xd8\xff\xe0", "P6\n", "P6\n-5 -7\n255\n", "P6\n0 0\n255\n", "P3\n2 2\n9999999999\n"};
+    int index = 0;
+    for (const std::string& magic : magics) {
+        const std::string name = Path("garbage" + std::to_string(index++));
+        WriteFileBytes(name, magic + garbage);
+        const ProcessResult result = Run({name, name, "-v"});
+        SCOPED_TRACE("file starting with '" + magic.substr(0, 4) + "': " + result.output);
+        ASSERT_EQ(result.signal, 0);
+        const Outcome outcome = Classify(result, name);
+        // Loading the same file twice gives the same picture, if any.
+        EXPECT_TRUE(outcome == Outcome::UnknownFormat || outcome == Outcome::FailedToLoad ||
+                    outcome == Outcome::Identical)
+            << Name(outcome);
+    }
+}
+
+TEST_F(Hostile, HeadersClaimingHugePicturesFailWithAMessage) {
+    // 70000 x 70000 is 14.7 GB in 24-bit form, 100000 x 100000 30 GB: more
+    // than the cap, so the library's or our own allocation must fail.
+    const MemoryCap cap(2048 * kMiB);
+    for (const std::uint32_t side : {70000u, 100000u}) {
+        const std::string sideText = std::to_string(side);
+        WriteFileBytes(Path("huge.bmp"), BmpHeaderOnly(side, side));
+        WriteFileBytes(Path("huge.png"), PngHeaderOnly(side, side));
+        WriteFileBytes(Path("huge.ppm"), PnmHeaderOnly(side, side));
+        for (const char* name : {"huge.bmp", "huge.png", "huge.ppm"}) {
+            const ProcessResult result = Run({Path(name), Path(name)}, cap.limits);
+            SCOPED_TRACE(std::string(name) + " claiming " + sideText + "x" + sideText + ": " +
+                         result.output);
+            EXPECT_EQ(result.signal, 0);
+            EXPECT_EQ(result.exitStatus, 1);
+            EXPECT_TRUE(result.output == "Failed to load " + Path(name) + "\n" ||
+                        result.output ==
+                            "Out of memory for a " + sideText + "x" + sideText + " image\n");
+        }
+    }
+}
+
+TEST_F(Hostile, EveryAddressSpaceLimitGivesAnAnswerOrAMessage) {
+#if GLIMRA_UNDER_ASAN
+    GTEST_SKIP() << "AddressSanitizer's shadow memory cannot live under an address-space limit";
+#endif
+    // From a limit where hardly a picture loads to one where everything
+    // fits: with -v every run prints either its answer or its failure.
+    const int side = 6000;
+    SaveDepthPicture(Path("a.png"), side, side, 8, false, [](int x, int y) { return (x + y) & 0xFFu; });
+    SaveDepthPicture(Path("b.png"), side, side, 8, false, [](int x, int y) { return (x ^ y) & 0xFFu; });
+
+    const std::string loaded = "Load source images took T ms\n";
+    const std::regex failedLoading(
+        "(Out of memory for a 6000x6000 image|Failed to load .*/[ab]\\.png)\n" + loaded);
+    const std::regex failedDiff(loaded + "Out of memory for a 6000x6000 image\n");
+    const std::regex failedSave(loaded + "Images differ\nPerform diff took T ms\n"
+                                "(Failed to create freeimage for .*/d\\.bmp\n\n|"
+                                "Failed to save .*/d\\.bmp\n)Save diff image took T ms\n");
+    const std::string saved = loaded + "Images differ\nPerform diff took T ms\n"
+                                       "Save diff image took T ms\n";
+    const std::string identical = loaded + "Images are identical\nPerform diff took T ms\n";
+
+    int answered = 0;
+    int failed = 0;
+    for (std::uint64_t limit = 50 * kMiB; limit <= 1000 * kMiB; limit += 50 * kMiB) {
+        for (const char* other : {"b.png", "a.png"}) {
+            std::remove(Path("d.bmp").c_str());
+            const ProcessResult result =
+                Run({Path("a.png"), Path(other), Path("d.bmp"), "-v"}, {limit, 0});
+            const std::string output = Normalised(result.output);
+            SCOPED_TRACE("limit " + std::to_string(limit / kMiB) + " MiB, a.png against " + other +
+                         ": " + result.output);
+            ASSERT_EQ(result.signal, 0);
+            const bool same = std::string(other) == "a.png";
+            if ((same && result.exitStatus == 0 && output == identical) ||
+                (!same && result.exitStatus == 1 && output == saved)) {
+                ++answered;
+                EXPECT_EQ(FileExists(Path("d.bmp")), !same);
+                continue;
+            }
+            EXPECT_EQ(result.exitStatus, 1);
+            EXPECT_TRUE(std::regex_match(output, failedLoading) ||
+                        std::regex_match(output, failedDiff) ||
+                        (!same && std::regex_match(output, failedSave)));
+            EXPECT_FALSE(FileExists(Path("d.bmp")));
+            ++failed;
+        }
+    }
+    // The sweep must cover both ends, or it tests nothing.
+    EXPECT_GT(answered, 0);
+    EXPECT_GT(failed, 0);
+}
+
+}  // namespace
