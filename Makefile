@@ -6,7 +6,7 @@ GLIMRA_WERROR ?= OFF
 CMAKE_FLAGS ?=
 DEMO_DIFF := $(BUILD_DIR)/demo-diff.png
 
-.PHONY: all setup configure build demo test clean
+.PHONY: all setup configure build demo test test-slow clean
 
 all: build
 
@@ -32,7 +32,11 @@ demo: build
 	    else echo "No difference picture was written"; exit 1; fi
 
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure --timeout 600 -j2
+	ctest --test-dir $(BUILD_DIR) --output-on-failure --timeout 600 -j2 -LE slow
+
+# The tests labelled "slow": the picture beyond 4 GiB (a minute, ~13 GB).
+test-slow: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -L slow
 
 clean:
 	rm -rf $(BUILD_DIR)
