@@ -78,12 +78,18 @@ private:
 
 struct Format {
     const char* file;
-    bool zeroFills;  // uncompressed: the library reads missing bytes as zeros
+    bool fillsIn;  // uncompressed: the library makes up the missing bytes
+    // Cuts between the header and this length get pixels the library never
+    // wrote (TgaCutInsideItsFirstRowStillDiffers); 0 where there are none.
+    std::size_t uninitialisedBelow;
 };
 
+// The TGA's header is 18 bytes and its first row 40 x 3.
+constexpr std::size_t kTgaFirstRowEnd = 18 + 40 * 3;
+
 const Format kFormats[] = {
-    {"p.png", false}, {"p.bmp", true}, {"p.gif", false}, {"p.tif", false},
-    {"p.jpg", false}, {"p.tga", true}, {"p.ppm", true},
+    {"p.png", false, 0}, {"p.bmp", true, 0}, {"p.gif", false, 0}, {"p.tif", false, 0},
+    {"p.jpg", false, 0}, {"p.tga", true, kTgaFirstRowEnd}, {"p.ppm", true, 0},
 };
 
 class Hostile : public EndToEnd {
@@ -110,6 +116,9 @@ TEST_F(Hostile, TruncatedFilesFailOrDifferButNeverPassAsIdentical) {
         const std::size_t size = full.size();
         for (std::size_t length : {std::size_t{1}, std::size_t{8}, std::size_t{20}, std::size_t{60},
                                    size / 4, size / 2, size * 3 / 4, size - 40, size - 1}) {
+            if (length > 18 && length < format.uninitialisedBelow) {
+                continue;
+            }
             WriteFileBytes(cut, full.substr(0, length));
             const ProcessResult result = Run({Path(format.file), cut, "-v"});
             SCOPED_TRACE(std::string(format.file) + " cut to " + std::to_string(length) + " of " +
@@ -124,11 +133,25 @@ TEST_F(Hostile, TruncatedFilesFailOrDifferButNeverPassAsIdentical) {
                 // Pixel data is missing here: never identical.
                 EXPECT_TRUE(outcome == Outcome::FailedToLoad || outcome == Outcome::Differ)
                     << Name(outcome);
-                if (format.zeroFills) {
+                if (format.fillsIn) {
                     EXPECT_EQ(outcome, Outcome::Differ) << Name(outcome);
                 }
             }
         }
+    }
+}
+
+TEST_F(Hostile, TgaCutInsideItsFirstRowStillDiffers) {
+    // The library's TGA loader leaves the pixels of such a file partly
+    // uninitialised (valgrind shows it), so the pass under valgrind leaves
+    // this test out; the answer must still be "differ", never a signal.
+    MakeEveryFormat();
+    const std::string full = ReadFileBytes(Path("p.tga"));
+    for (std::size_t length : {std::size_t{20}, std::size_t{60}, kTgaFirstRowEnd - 1}) {
+        WriteFileBytes(Path("cut.tga"), full.substr(0, length));
+        const ProcessResult result = Run({Path("p.tga"), Path("cut.tga"), "-v"});
+        EXPECT_EQ(Classify(result, Path("cut.tga")), Outcome::Differ)
+            << "cut to " << length << ": " << result.output;
     }
 }
 
