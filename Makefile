@@ -6,7 +6,7 @@ GLIMRA_WERROR ?= OFF
 CMAKE_FLAGS ?=
 DEMO_DIFF := $(BUILD_DIR)/demo-diff.png
 
-.PHONY: all setup configure build demo test test-slow clean
+.PHONY: all setup configure build demo test test-slow package clean
 
 all: build
 
@@ -37,6 +37,10 @@ test: build
 # The tests labelled "slow": the picture beyond 4 GiB (a minute, ~13 GB).
 test-slow: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -L slow
+
+# The Debian package glimra_<version>_<arch>.deb in $(BUILD_DIR).
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD_DIR)

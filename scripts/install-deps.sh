@@ -4,7 +4,8 @@
 # Extra package names may be given as arguments.
 set -eu
 
-packages="cmake ninja-build g++ make python3 libfreeimage-dev libgtest-dev zlib1g-dev $*"
+# mandoc checks the manual page (a test skips itself without it).
+packages="cmake ninja-build g++ make python3 libfreeimage-dev libgtest-dev zlib1g-dev mandoc $*"
 
 missing=""
 for package in $packages; do
