@@ -3,6 +3,7 @@
 #include "app/scoped_timer.h"
 #include "common/log.h"
 #include "image/image_file.h"
+#include "platform/platform.h"
 
 bool g_verbose = false;
 
@@ -16,7 +17,10 @@ bool CompareImages(const char* pathA, const char* pathB, const char* diffPath,
         {
             ScopedTimer timer("Load source images");
             a = LoadImageFile(pathA);
-            b = LoadImageFile(pathB);
+            // The same bytes decode to the same pixels: B is A, and every
+            // message, timer line and answer stays what two loads give.
+            b = FilesHaveSameBytes(pathA, pathB) ? a : LoadImageFile(pathB);
+            ReturnFreedMemory();
         }
         if (!SameDimensions(a, b)) {
             LogMessage("Dimensions of the images don't match!");
@@ -39,7 +43,9 @@ bool CompareImages(const char* pathA, const char* pathB, const char* diffPath,
         identical = false;
     }
     DestroyImage(a);
-    DestroyImage(b);
+    if (b != a) {
+        DestroyImage(b);
+    }
     DestroyImage(diff);
     return identical;
 }

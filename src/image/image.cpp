@@ -21,7 +21,7 @@ Image* CreateImage(std::int32_t width, std::int32_t height) {
 
     Image* image = new (std::nothrow) Image{width, height, nullptr};
     if (image != nullptr && size > 0) {
-        image->pixels = static_cast<std::uint8_t*>(AlignedAlloc(size, kImageAlignment));
+        image->pixels = static_cast<std::uint8_t*>(AllocateBuffer(size));
         if (image->pixels == nullptr) {
             delete image;
             image = nullptr;
@@ -31,7 +31,9 @@ Image* CreateImage(std::int32_t width, std::int32_t height) {
         LogMessage("Out of memory for a %dx%d image", width, height);
         throw FatalError{};
     }
-    if (size > payload) {
+    // Mapped buffers arrive zeroed; writing their tail would only fault in
+    // a page early.
+    if (size > payload && size < kMappedBufferThreshold) {
         std::memset(image->pixels + payload, 0, size - payload);
     }
     return image;
@@ -41,7 +43,7 @@ void DestroyImage(Image* image) {
     if (image == nullptr) {
         return;
     }
-    AlignedFree(image->pixels);
+    FreeBuffer(image->pixels, ImageBufferSize(image->width, image->height));
     delete image;
 }
 

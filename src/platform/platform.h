@@ -14,6 +14,32 @@
 void* AlignedAlloc(std::size_t size, std::size_t alignment);
 void AlignedFree(void* memory);
 
+// Picture-sized buffers, 128-byte aligned. Those of kMappedBufferThreshold
+// bytes or more arrive zero-filled: they are mapped straight from the OS,
+// page-aligned and advised for huge pages where the OS offers them, so that
+// first touching them costs one fault per huge page instead of one per
+// 4 KiB page. Smaller ones come from the heap. FreeBuffer must be given the size that AllocateBuffer got,
+// which tells it which kind the block is. Null when out of memory; size 0
+// may return null.
+void* AllocateBuffer(std::size_t size);
+void FreeBuffer(void* memory, std::size_t size);
+// Sizes from this one on are mapped rather than taken from the heap.
+extern const std::size_t kMappedBufferThreshold;
+
+// Makes the heap keep the memory a picture library frees between loading
+// two pictures, for reuse by the next load, instead of returning it to the
+// OS and faulting it in again. Call once at start, before any allocation
+// of note; does nothing where the runtime offers no such setting.
+void KeepFreedMemoryForReuse();
+// Gives the memory the heap keeps back to the OS, once no further picture
+// is to be loaded, so that it does not add to the peak beside the pictures
+// still to be made.
+void ReturnFreedMemory();
+
+// True when both paths name regular files with the same bytes (or the
+// same file). False when they differ or either cannot be read.
+bool FilesHaveSameBytes(const char* pathA, const char* pathB);
+
 // A monotonic tick counter and its fixed rate in ticks per second.
 std::uint64_t QueryCounterTicks();
 std::uint64_t QueryCounterFrequency();

@@ -4,9 +4,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +24,149 @@ void* AlignedAlloc(std::size_t size, std::size_t alignment) {
 }
 
 void AlignedFree(void* memory) { std::free(memory); }
+
+const std::size_t kMappedBufferThreshold = std::size_t{4} << 20;
+
+namespace {
+
+// The size of a transparent huge page on x86-64. Mappings start on this
+// boundary and span whole huge pages, so none of their pages is left small.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+std::size_t MappedLength(std::size_t size) {
+    return (size + kHugePage - 1) & ~(kHugePage - 1);
+}
+
+}  // namespace
+
+void* AllocateBuffer(std::size_t size) {
+    if (size < kMappedBufferThreshold) {
+        return AlignedAlloc(size, 128);
+    }
+    // Map one huge page more than needed and cut off the unaligned ends.
+    const std::size_t length = MappedLength(size);
+    if (length < size || length + kHugePage < length) {
+        return nullptr;
+    }
+    void* mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) {
+        return nullptr;
+    }
+    auto* start = static_cast<char*>(mapped);
+    const std::size_t head =
+        (kHugePage - reinterpret_cast<std::uintptr_t>(start) % kHugePage) % kHugePage;
+    if (head > 0) {
+        munmap(start, head);
+    }
+    if (kHugePage - head > 0) {
+        munmap(start + head + length, kHugePage - head);
+    }
+#if defined(MADV_HUGEPAGE)
+    // Only advice: where huge pages are off the mapping works as it is.
+    madvise(start + head, length, MADV_HUGEPAGE);
+#endif
+    return start + head;
+}
+
+void FreeBuffer(void* memory, std::size_t size) {
+    if (memory == nullptr) {
+        return;
+    }
+    if (size < kMappedBufferThreshold) {
+        AlignedFree(memory);
+    } else {
+        munmap(memory, MappedLength(size));
+    }
+}
+
+void KeepFreedMemoryForReuse() {
+#if defined(__GLIBC__)
+    // Every block from the one heap, none mapped on its own, and no trimming
+    // of its top: a frame freed after the first load is in place, already
+    // faulted in, for the second.
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, INT32_MAX);
+#endif
+}
+
+void ReturnFreedMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+namespace {
+
+// Reads up to `size` bytes, fewer only at the end of the file; -1 on error.
+long ReadFull(int fd, unsigned char* buffer, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = read(fd, buffer + done, size - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<long>(done);
+}
+
+bool SameBytes(int fdA, int fdB) {
+    constexpr std::size_t kChunk = std::size_t{256} << 10;
+    auto* chunkA = static_cast<unsigned char*>(std::malloc(2 * kChunk));
+    if (chunkA == nullptr) {
+        return false;
+    }
+    unsigned char* chunkB = chunkA + kChunk;
+    bool same = true;
+    for (;;) {
+        const long gotA = ReadFull(fdA, chunkA, kChunk);
+        const long gotB = ReadFull(fdB, chunkB, kChunk);
+        if (gotA < 0 || gotA != gotB ||
+            std::memcmp(chunkA, chunkB, static_cast<std::size_t>(gotA)) != 0) {
+            same = false;
+            break;
+        }
+        if (gotA == 0) {
+            break;
+        }
+    }
+    std::free(chunkA);
+    return same;
+}
+
+}  // namespace
+
+bool FilesHaveSameBytes(const char* pathA, const char* pathB) {
+    // Only regular files are opened: opening or reading a pipe or a device
+    // here would disturb what the picture loader then sees.
+    struct stat a {};
+    struct stat b {};
+    if (stat(pathA, &a) != 0 || stat(pathB, &b) != 0 || !S_ISREG(a.st_mode) ||
+        !S_ISREG(b.st_mode) || a.st_size != b.st_size) {
+        return false;
+    }
+    if (a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+        return true;
+    }
+    const int fdA = open(pathA, O_RDONLY | O_CLOEXEC);
+    if (fdA < 0) {
+        return false;
+    }
+    const int fdB = open(pathB, O_RDONLY | O_CLOEXEC);
+    const bool same = fdB >= 0 && SameBytes(fdA, fdB);
+    if (fdB >= 0) {
+        close(fdB);
+    }
+    close(fdA);
+    return same;
+}
 
 std::uint64_t QueryCounterTicks() {
     timespec now{};

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <malloc.h>
 
 void* AlignedAlloc(std::size_t size, std::size_t alignment) {
@@ -16,6 +18,48 @@ void* AlignedAlloc(std::size_t size, std::size_t alignment) {
 }
 
 void AlignedFree(void* memory) { _aligned_free(memory); }
+
+// Windows gets plain aligned heap blocks: large pages there need a
+// privilege that an ordinary user does not hold.
+const std::size_t kMappedBufferThreshold = SIZE_MAX;
+
+void* AllocateBuffer(std::size_t size) { return _aligned_malloc(size, 128); }
+
+void FreeBuffer(void* memory, std::size_t) { _aligned_free(memory); }
+
+void KeepFreedMemoryForReuse() {}
+
+void ReturnFreedMemory() {}
+
+bool FilesHaveSameBytes(const char* pathA, const char* pathB) {
+    struct _stat64 a {};
+    struct _stat64 b {};
+    if (_stat64(pathA, &a) != 0 || _stat64(pathB, &b) != 0 || (a.st_mode & _S_IFREG) == 0 ||
+        (b.st_mode & _S_IFREG) == 0 || a.st_size != b.st_size) {
+        return false;
+    }
+    std::FILE* fileA = std::fopen(pathA, "rb");
+    std::FILE* fileB = fileA != nullptr ? std::fopen(pathB, "rb") : nullptr;
+    bool same = fileB != nullptr;
+    static unsigned char chunkA[1 << 16];
+    static unsigned char chunkB[1 << 16];
+    while (same) {
+        const std::size_t gotA = std::fread(chunkA, 1, sizeof chunkA, fileA);
+        const std::size_t gotB = std::fread(chunkB, 1, sizeof chunkB, fileB);
+        same = gotA == gotB && std::memcmp(chunkA, chunkB, gotA) == 0 &&
+               !std::ferror(fileA) && !std::ferror(fileB);
+        if (gotA == 0) {
+            break;
+        }
+    }
+    if (fileB != nullptr) {
+        std::fclose(fileB);
+    }
+    if (fileA != nullptr) {
+        std::fclose(fileA);
+    }
+    return same;
+}
 
 std::uint64_t QueryCounterTicks() {
     LARGE_INTEGER now;

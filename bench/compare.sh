@@ -1,0 +1,104 @@
+#!/bin/bash
+# Times glimra over a generated corpus beside the plain FreeImage decode
+# floor and beside other image comparison tools, and writes the results to
+# docs/benchmarks.md and docs/benchmarks.png. Installs what it needs (the
+# peers only here, never for the build or the tests). Not part of CI.
+#
+#   bench/compare.sh            full run (about ten minutes on two cores)
+#   RUNS=5 bench/compare.sh     more runs per measurement (default 3)
+#   PAIRS=4k bench/compare.sh   only pairs whose name contains 4k
+#   PEERS=0 bench/compare.sh    glimra and the floor only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+work=${GLIMRA_BENCH_DIR:-/tmp/glimra-bench}
+runs=${RUNS:-3}
+pairs_filter=${PAIRS:-}
+peers=${PEERS:-1}
+build=$root/build-bench
+
+extra="hyperfine gnuplot-nox time libbenchmark-dev"
+[ "$peers" = 1 ] && extra="$extra imagemagick graphicsmagick"
+[ "$peers" = 1 ] && ! command -v npm >/dev/null && extra="$extra npm"
+# shellcheck disable=SC2086
+scripts/install-deps.sh $extra
+if [ "$peers" = 1 ] && [ ! -x "$work/node/node_modules/.bin/odiff" ]; then
+    mkdir -p "$work/node"
+    npm install --prefix "$work/node" --no-audit --no-fund --silent odiff-bin pixelmatch pngjs
+fi
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DGLIMRA_BUILD_BENCH=ON \
+    -DGLIMRA_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 >/dev/null
+
+corpus=$work/corpus
+if [ ! -f "$corpus/.complete" ]; then
+    rm -rf "$corpus"
+    mkdir -p "$corpus"
+    "$build/bench/glimra_make_corpus" "$corpus"
+    for base in "$corpus"/*_a.*; do
+        cp "$base" "${base/_a./_copy.}"
+    done
+    touch "$corpus/.complete"
+fi
+
+# name|file A|file B: same pixels in other bytes, byte-identical, 1 pixel
+# and 10 % of the pixels different.
+pair_list() {
+    for size in 1080p 4k 8k; do
+        for ext in png bmp jpg; do
+            [ "$ext" != png ] && [ "$size" != 4k ] && continue
+            for content in photo screen; do
+                local n=${size}_${content}
+                for kind in same copy px1 pct10; do
+                    echo "$n.$ext $kind|$corpus/${n}_a.$ext|$corpus/${n}_$kind.$ext"
+                done
+            done
+        done
+    done
+}
+
+results=$work/results
+rm -rf "$results"
+mkdir -p "$results"
+node_bin=$work/node/node_modules/.bin
+
+tools="glimra floor"
+[ "$peers" = 1 ] && tools="$tools imagemagick graphicsmagick odiff pixelmatch"
+
+# Prints the command of one tool for one pair, or nothing when the tool
+# cannot read that format.
+command_for() {
+    local tool=$1 a=$2 b=$3
+    case $tool in
+        glimra) echo "$build/glimra $a $b" ;;
+        floor) echo "$build/bench/glimra_decode_floor $a $b" ;;
+        imagemagick) echo "compare -metric AE $a $b null:" ;;
+        graphicsmagick) echo "gm compare -metric mae -maximum-error 0 $a $b" ;;
+        odiff) echo "$node_bin/odiff $a $b --threshold 0" ;;
+        pixelmatch) [[ $a == *.png ]] && echo "$node_bin/pixelmatch $a $b '' 0 true" ;;
+    esac
+}
+
+index=0
+while IFS='|' read -r name a b; do
+    [ -n "$pairs_filter" ] && [[ $name != *"$pairs_filter"* ]] && continue
+    index=$((index + 1))
+    echo "$index|$name" >>"$results/pairs"
+    for tool in $tools; do
+        cmd=$(command_for "$tool" "$a" "$b") || true
+        [ -z "$cmd" ] && continue
+        out=$results/$index.$tool
+        # One run under time(1) for the peak resident size; it also warms
+        # the page cache for the timed runs.
+        /usr/bin/time -f "%M" -o "$out.mem" bash -c "$cmd" >/dev/null 2>&1 || true
+        hyperfine -N -i --runs "$runs" --style none --export-json "$out.json" "$cmd" >/dev/null 2>&1
+    done
+    echo "measured $name"
+done < <(pair_list)
+
+"$build/bench/glimra_kernel_bench" --benchmark_min_time=0.5 --benchmark_format=json \
+    >"$results/kernels.json" 2>/dev/null
+python3 bench/report.py "$results" "$tools" "$runs" "$root/docs"
+gnuplot "$results/chart.gp"
+echo "wrote docs/benchmarks.md and docs/benchmarks.png"
