@@ -37,7 +37,7 @@ status=0
 # close_fd_mask=3: the tool's messages (stdout) and libtiff's warnings
 # (stderr) would drown the fuzzer's own report, which it still prints.
 "$build_dir/tests/fuzz/glimra_load_and_diff_fuzzer" "$corpus" "$seeds" \
-    -seed=1 -max_total_time="$seconds" -use_value_profile=1 -rss_limit_mb=2560 -malloc_limit_mb=1024 \
+    -seed=1 -max_total_time="$seconds" -use_value_profile=1 -rss_limit_mb=2048 -malloc_limit_mb=128 \
     -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$findings/" \
     >"$log" 2>&1 || status=$?
 

@@ -19,7 +19,7 @@
 // the memory, instead of ending the run as a sanitizer report: a header
 // claiming a huge picture must take the tool's failure road.
 extern "C" const char* __asan_default_options() {
-    return "allocator_may_return_null=1:max_allocation_size_mb=512:detect_leaks=1";
+    return "allocator_may_return_null=1:max_allocation_size_mb=64:detect_leaks=1";
 }
 
 namespace {
