@@ -89,6 +89,29 @@ TEST_F(CommandLine, IdenticalPicturesLeaveAnEarlierOutputUntouched) {
     EXPECT_EQ(ReadFileBytes(Path("d.png")), "earlier file");
 }
 
+TEST_F(CommandLine, ByteIdenticalFilesAnswerAsTwoLoadsWould) {
+    // Two files with the same bytes are decoded once; what a caller sees
+    // must be what the same pixels in other file bytes give.
+    WriteFileBytes(Path("copy.png"), ReadFileBytes(Path("a.png")));
+    WriteRawBmp24(Path("same-pixels.bmp"), ReadPicture(Path("a.png")));
+    const ProcessResult copy = Run({"-v", Path("a.png"), Path("copy.png"), Path("d.png")});
+    const ProcessResult other = Run({"-v", Path("a.png"), Path("same-pixels.bmp"), Path("d.png")});
+    EXPECT_EQ(copy.exitStatus, 0);
+    EXPECT_EQ(Normalised(copy.output), Normalised(other.output));
+    EXPECT_FALSE(FileExists(Path("d.png")));
+
+    // An unreadable file given twice fails once, on the first load.
+    const std::string png = ReadFileBytes(Path("a.png"));
+    WriteFileBytes(Path("cut.png"), png.substr(0, png.size() / 2));
+    WriteFileBytes(Path("cut2.png"), png.substr(0, png.size() / 2));
+    for (const std::string& second : {Path("cut.png"), Path("cut2.png")}) {
+        const ProcessResult result = Run({"-v", Path("cut.png"), second});
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(Normalised(result.output),
+                  "Failed to load " + Path("cut.png") + "\nLoad source images took T ms\n");
+    }
+}
+
 TEST_F(CommandLine, ExtraFileNamesAreIgnored) {
     const ProcessResult result =
         Run({Path("a.png"), Path("b.png"), Path("d.png"), Path("fourth.png"), Path("fifth")});

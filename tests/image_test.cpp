@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "common/log.h"
 #include "image/image.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -27,6 +29,31 @@ TEST(Image, BufferIsAlignedRoundedAndZeroTailed) {
         // The whole buffer is writable.
         for (std::size_t i = 0; i < size; ++i) {
             image->pixels[i] = 1;
+        }
+        DestroyImage(image);
+    }
+}
+
+TEST(Image, LargeBuffersKeepTheContract) {
+    // Widths of one-row pictures just below, at and above the size from
+    // which buffers are mapped rather than taken from the heap.
+    const std::size_t threshold = kMappedBufferThreshold;
+    for (const std::size_t payloadWanted : {threshold - 130, threshold - 1, threshold + 2,
+                                            3 * threshold + 100}) {
+        const auto width = static_cast<std::int32_t>(payloadWanted / 3);
+        Image* image = CreateImage(width, 1);
+        const std::size_t payload = ImagePayloadSize(width, 1);
+        const std::size_t size = ImageBufferSize(width, 1);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(image->pixels) % 128, 0u) << width;
+        for (std::size_t i = payload; i < size; ++i) {
+            ASSERT_EQ(image->pixels[i], 0) << width << " tail byte " << i;
+        }
+        std::memset(image->pixels, 0xEE, size);
+        DestroyImage(image);
+        // A buffer made again in the freed place still has a zero tail.
+        image = CreateImage(width, 1);
+        for (std::size_t i = payload; i < size; ++i) {
+            ASSERT_EQ(image->pixels[i], 0) << width << " reused tail byte " << i;
         }
         DestroyImage(image);
     }
