@@ -21,8 +21,13 @@ Image* LoadImageFile(const char* path) {
         LogMessage("Failed to load %s", path);
         throw FatalError{};
     }
-    FIBITMAP* bitmap = FreeImage_ConvertTo24Bits(loaded);
-    FreeImage_Unload(loaded);
+    // For a picture that is already 24-bit the conversion is only a copy;
+    // skipping it saves touching a whole frame of fresh memory.
+    FIBITMAP* bitmap = loaded;
+    if (FreeImage_GetImageType(loaded) != FIT_BITMAP || FreeImage_GetBPP(loaded) != 24) {
+        bitmap = FreeImage_ConvertTo24Bits(loaded);
+        FreeImage_Unload(loaded);
+    }
     if (bitmap == nullptr) {
         LogMessage("Failed to load %s", path);
         throw FatalError{};

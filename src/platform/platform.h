@@ -26,11 +26,6 @@ void FreeBuffer(void* memory, std::size_t size);
 // Sizes from this one on are mapped rather than taken from the heap.
 extern const std::size_t kMappedBufferThreshold;
 
-// Makes the heap keep the memory a picture library frees between loading
-// two pictures, for reuse by the next load, instead of returning it to the
-// OS and faulting it in again. Call once at start, before any allocation
-// of note; does nothing where the runtime offers no such setting.
-void KeepFreedMemoryForReuse();
 // Gives the memory the heap keeps back to the OS, once no further picture
 // is to be loaded, so that it does not add to the peak beside the pictures
 // still to be made.

@@ -80,18 +80,12 @@ void FreeBuffer(void* memory, std::size_t size) {
     }
 }
 
-void KeepFreedMemoryForReuse() {
-#if defined(__GLIBC__)
-    // Every block from the one heap, none mapped on its own, and no trimming
-    // of its top: a frame freed after the first load is in place, already
-    // faulted in, for the second.
-    mallopt(M_MMAP_MAX, 0);
-    mallopt(M_TRIM_THRESHOLD, INT32_MAX);
-#endif
-}
-
 void ReturnFreedMemory() {
 #if defined(__GLIBC__)
+    // glibc raises its mapping threshold after the first picture's frame is
+    // freed, so the second one comes from the heap and stays there when
+    // freed; handing it back keeps it out of the peak beside the pictures
+    // still to be made.
     malloc_trim(0);
 #endif
 }

@@ -27,8 +27,6 @@ void* AllocateBuffer(std::size_t size) { return _aligned_malloc(size, 128); }
 
 void FreeBuffer(void* memory, std::size_t) { _aligned_free(memory); }
 
-void KeepFreedMemoryForReuse() {}
-
 void ReturnFreedMemory() {}
 
 bool FilesHaveSameBytes(const char* pathA, const char* pathB) {
