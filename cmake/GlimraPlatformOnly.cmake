@@ -3,12 +3,6 @@
 # (scripts/check-windows.sh): mingw-w64 has no FreeImage, and the platform
 # layer is the one part that differs between the systems.
 
-# The same platform sources as glimra_core takes.
-if(WIN32)
-    set(GLIMRA_PLATFORM_SOURCE src/platform/platform_win32.cpp)
-else()
-    set(GLIMRA_PLATFORM_SOURCE src/platform/platform_posix.cpp)
-endif()
 add_library(glimra_platform STATIC
     src/platform/temp_file.cpp
     ${GLIMRA_PLATFORM_SOURCE})
