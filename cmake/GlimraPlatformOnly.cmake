@@ -4,6 +4,7 @@
 # layer is the one part that differs between the systems.
 
 add_library(glimra_platform STATIC
+    src/platform/same_bytes.cpp
     src/platform/temp_file.cpp
     ${GLIMRA_PLATFORM_SOURCE})
 target_include_directories(glimra_platform PUBLIC src)

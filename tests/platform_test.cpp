@@ -247,4 +247,31 @@ TEST(SeekFile, ReachesPositionsBeyondTwoGibibytes) {
     RemoveFile(path.c_str());
 }
 
+TEST(FilesHaveSameBytes, ReadsEveryByteOfRegularFiles) {
+    // Longer than one read chunk, so the last byte lies in a later read.
+    const std::string content = std::string(600 * 1024, 'p') + "end";
+    std::string changedLast = content;
+    changedLast.back() = 'E';
+    const std::string original = NewFileHolding(content);
+    const std::string copy = NewFileHolding(content);
+    const std::string lastDiffers = NewFileHolding(changedLast);
+    const std::string shorter = NewFileHolding(content.substr(1));
+    const std::string empty = NewFileHolding("");
+    const std::string otherEmpty = NewFileHolding("");
+
+    EXPECT_TRUE(FilesHaveSameBytes(original.c_str(), original.c_str()));
+    EXPECT_TRUE(FilesHaveSameBytes(original.c_str(), copy.c_str()));
+    EXPECT_TRUE(FilesHaveSameBytes(empty.c_str(), otherEmpty.c_str()));
+    EXPECT_FALSE(FilesHaveSameBytes(original.c_str(), lastDiffers.c_str()));
+    EXPECT_FALSE(FilesHaveSameBytes(original.c_str(), shorter.c_str()));
+    EXPECT_FALSE(FilesHaveSameBytes(original.c_str(), (original + ".missing").c_str()));
+    // A directory is never taken for a picture file.
+    const std::string directory = DirectoryOf(original);
+    EXPECT_FALSE(FilesHaveSameBytes(directory.c_str(), directory.c_str()));
+
+    for (const std::string& path : {original, copy, lastDiffers, shorter, empty, otherEmpty}) {
+        RemoveFile(path.c_str());
+    }
+}
+
 }  // namespace

@@ -10,3 +10,7 @@
 std::FILE* OpenNewFile(const std::string& path, bool& nameTaken);
 
 unsigned long CurrentProcessId();
+
+// True when both paths name regular files of equal size; `sameFile` tells
+// whether they are one and the same file, whose bytes need no reading.
+bool RegularFilesOfEqualSize(const char* pathA, const char* pathB, bool& sameFile);

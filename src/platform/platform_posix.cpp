@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 
 #include <fcntl.h>
@@ -59,9 +58,7 @@ void* AllocateBuffer(std::size_t size) {
     if (head > 0) {
         munmap(start, head);
     }
-    if (kHugePage - head > 0) {
-        munmap(start + head + length, kHugePage - head);
-    }
+    munmap(start + head + length, kHugePage - head);
 #if defined(MADV_HUGEPAGE)
     // Only advice: where huge pages are off the mapping works as it is.
     madvise(start + head, length, MADV_HUGEPAGE);
@@ -90,76 +87,17 @@ void ReturnFreedMemory() {
 #endif
 }
 
-namespace {
-
-// Reads up to `size` bytes, fewer only at the end of the file; -1 on error.
-long ReadFull(int fd, unsigned char* buffer, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = read(fd, buffer + done, size - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<long>(done);
-}
-
-bool SameBytes(int fdA, int fdB) {
-    constexpr std::size_t kChunk = std::size_t{256} << 10;
-    auto* chunkA = static_cast<unsigned char*>(std::malloc(2 * kChunk));
-    if (chunkA == nullptr) {
-        return false;
-    }
-    unsigned char* chunkB = chunkA + kChunk;
-    bool same = true;
-    for (;;) {
-        const long gotA = ReadFull(fdA, chunkA, kChunk);
-        const long gotB = ReadFull(fdB, chunkB, kChunk);
-        if (gotA < 0 || gotA != gotB ||
-            std::memcmp(chunkA, chunkB, static_cast<std::size_t>(gotA)) != 0) {
-            same = false;
-            break;
-        }
-        if (gotA == 0) {
-            break;
-        }
-    }
-    std::free(chunkA);
-    return same;
-}
-
-}  // namespace
-
-bool FilesHaveSameBytes(const char* pathA, const char* pathB) {
-    // Only regular files are opened: opening or reading a pipe or a device
-    // here would disturb what the picture loader then sees.
+bool RegularFilesOfEqualSize(const char* pathA, const char* pathB, bool& sameFile) {
+    // Only regular files qualify: opening or reading a pipe or a device here
+    // would disturb what the picture loader then sees.
     struct stat a {};
     struct stat b {};
     if (stat(pathA, &a) != 0 || stat(pathB, &b) != 0 || !S_ISREG(a.st_mode) ||
         !S_ISREG(b.st_mode) || a.st_size != b.st_size) {
         return false;
     }
-    if (a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
-        return true;
-    }
-    const int fdA = open(pathA, O_RDONLY | O_CLOEXEC);
-    if (fdA < 0) {
-        return false;
-    }
-    const int fdB = open(pathB, O_RDONLY | O_CLOEXEC);
-    const bool same = fdB >= 0 && SameBytes(fdA, fdB);
-    if (fdB >= 0) {
-        close(fdB);
-    }
-    close(fdA);
-    return same;
+    sameFile = a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return true;
 }
 
 std::uint64_t QueryCounterTicks() {
