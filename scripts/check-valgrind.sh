@@ -25,11 +25,11 @@ WRAPPER
 chmod +x "$wrapper"
 
 # Left out, each for a reason of its own:
-#  - the address-space sweeps and the huge headers, which run under
+#  - the address-space sweep and the huge headers, which run under
 #    RLIMIT_AS: valgrind itself needs far more address space than the tool;
 #  - the full-disk save, which mounts a tmpfs and says nothing new here.
 # The >4 GiB picture is in its own (slow) executable and never runs here.
-excluded="Limits.AddressSpaceLimitNeverEndsInASignal:Limits.FullDiskOnSaveKeepsTheEarlierFile"
+excluded="Limits.FullDiskOnSaveKeepsTheEarlierFile"
 excluded="$excluded:Hostile.EveryAddressSpaceLimitGivesAnAnswerOrAMessage"
 excluded="$excluded:Hostile.HeadersClaimingHugePicturesFailWithAMessage"
 # The library hands over uninitialised pixels for a TGA cut inside its first
