@@ -95,6 +95,30 @@ TEST_F(Pictures, OtherDepthsCompareInTheir24BitForm) {
     SaveDepthPicture(Path("opaque.png"), 16, 4, 32, false, rgba(0xFF));
     SaveDepthPicture(Path("clear.png"), 16, 4, 32, false, rgba(0x10));
     EXPECT_EQ(Run({Path("opaque.png"), Path("clear.png")}).exitStatus, 0);
+
+    // A 32-bit picture keeps its colour bytes in place, whatever the file
+    // format and however wide the rows (13 pixels leave 3 bytes of row
+    // padding in the 24-bit form).
+    const auto colour = [](int x, int y) {
+        return 0x80000000u | static_cast<std::uint32_t>((x * 19) << 16 | (y * 23) << 8 | (x * y + 7));
+    };
+    SaveDepthPicture(Path("rgba.png"), 13, 5, 32, false, colour);
+    SaveDepthPicture(Path("rgba.bmp"), 13, 5, 32, false, colour);
+    Pixels24 same = BlackPixels(13, 5);
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 13; ++x) {
+            const std::uint32_t c = colour(x, y);
+            same.At(x, y)[0] = static_cast<std::uint8_t>(c);
+            same.At(x, y)[1] = static_cast<std::uint8_t>(c >> 8);
+            same.At(x, y)[2] = static_cast<std::uint8_t>(c >> 16);
+        }
+    }
+    WriteRawBmp24(Path("rgb.bmp"), same);
+    same.At(12, 4)[2] ^= 1;
+    WriteRawBmp24(Path("last-red-differs.bmp"), same);
+    EXPECT_EQ(Run({Path("rgba.png"), Path("rgb.bmp")}).exitStatus, 0);
+    EXPECT_EQ(Run({Path("rgba.bmp"), Path("rgb.bmp")}).exitStatus, 0);
+    EXPECT_EQ(Run({Path("rgba.png"), Path("last-red-differs.bmp")}).exitStatus, 1);
 }
 
 TEST_F(Pictures, SaveFailuresAreReportedAndLeaveNoFile) {

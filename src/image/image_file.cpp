@@ -9,6 +9,21 @@
 #include "common/log.h"
 #include "platform/platform.h"
 
+namespace {
+
+// What the library's 32-to-24-bit conversion does to one scan line: the
+// three colour bytes of each pixel stay in their order, alpha goes.
+void CopyWithoutFourthByte(const std::uint8_t* source, std::uint8_t* target,
+                           std::size_t pixels) {
+    for (std::size_t i = 0; i < pixels; ++i) {
+        target[3 * i] = source[4 * i];
+        target[3 * i + 1] = source[4 * i + 1];
+        target[3 * i + 2] = source[4 * i + 2];
+    }
+}
+
+}  // namespace
+
 Image* LoadImageFile(const char* path) {
     const FREE_IMAGE_FORMAT format = FreeImage_GetFileType(path, 0);
     if (format == FIF_UNKNOWN) {
@@ -21,10 +36,13 @@ Image* LoadImageFile(const char* path) {
         LogMessage("Failed to load %s", path);
         throw FatalError{};
     }
-    // For a picture that is already 24-bit the conversion is only a copy;
-    // skipping it saves touching a whole frame of fresh memory.
+    // A 24-bit picture needs no conversion, and a 32-bit one only loses its
+    // fourth byte, which the copy below drops itself: the library's
+    // conversion would cost a whole frame of fresh memory for either.
     FIBITMAP* bitmap = loaded;
-    if (FreeImage_GetImageType(loaded) != FIT_BITMAP || FreeImage_GetBPP(loaded) != 24) {
+    const bool plainBitmap = FreeImage_GetImageType(loaded) == FIT_BITMAP;
+    const unsigned sourceBpp = FreeImage_GetBPP(loaded);
+    if (!plainBitmap || (sourceBpp != 24 && sourceBpp != 32)) {
         bitmap = FreeImage_ConvertTo24Bits(loaded);
         FreeImage_Unload(loaded);
     }
@@ -53,10 +71,15 @@ Image* LoadImageFile(const char* path) {
     // The library keeps the bottom row in scan line 0 and pads each scan
     // line to 4 bytes; the Image is top-down and packed.
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+    const bool fourBytesPerPixel = FreeImage_GetBPP(bitmap) == 32;
     for (unsigned row = 0; row < height; ++row) {
-        std::memcpy(image->pixels + row * rowBytes,
-                    FreeImage_GetScanLine(bitmap, static_cast<int>(height - 1 - row)),
-                    rowBytes);
+        const BYTE* line = FreeImage_GetScanLine(bitmap, static_cast<int>(height - 1 - row));
+        std::uint8_t* target = image->pixels + row * rowBytes;
+        if (fourBytesPerPixel) {
+            CopyWithoutFourthByte(line, target, width);
+        } else {
+            std::memcpy(target, line, rowBytes);
+        }
     }
     FreeImage_Unload(bitmap);
     return image;
