@@ -104,6 +104,32 @@ TEST(DiffKernels, MatchScalarTwinsOnRandomData) {
     }
 }
 
+// Outputs of 16 MiB and more are written with streaming stores: the same
+// answers and bytes must come out on both sides of that size.
+TEST(DiffKernels, LargeOutputsMatchScalarTwins) {
+    std::mt19937 random(16);
+    const std::size_t streaming = std::size_t{16} << 20;
+    for (const KernelPair& kernel : Kernels()) {
+        for (std::size_t payload : {streaming - 17, streaming + 5}) {
+            Buffers buffers(payload);
+            for (std::size_t i = 0; i < payload; ++i) {
+                buffers.a->pixels[i] = static_cast<std::uint8_t>(random());
+            }
+            std::memcpy(buffers.b->pixels, buffers.a->pixels, payload);
+            EXPECT_FALSE(RunBoth(kernel, buffers)) << kernel.name << " payload " << payload;
+            for (std::size_t at : {std::size_t{0}, payload / 2, payload - 1}) {
+                buffers.b->pixels[at] ^= 0x80;
+                EXPECT_TRUE(RunBoth(kernel, buffers)) << kernel.name << " byte " << at;
+                buffers.b->pixels[at] ^= 0x80;
+            }
+            for (std::size_t i = 0; i < payload; i += 4099) {
+                buffers.b->pixels[i] = static_cast<std::uint8_t>(random());
+            }
+            RunBoth(kernel, buffers);
+        }
+    }
+}
+
 TEST(DiffKernels, OneDifferingByteAnywhereIsFound) {
     std::mt19937 random(7);
     for (const KernelPair& kernel : Kernels()) {
