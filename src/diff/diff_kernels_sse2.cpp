@@ -11,11 +11,11 @@
 
 namespace {
 
-// From this output size on, the three buffers (48 MiB and more) no longer
-// fit in the shared cache, and an ordinary store would first read every
-// output line from memory only to overwrite it. Streaming stores write past
-// the cache instead: a third less memory traffic. Smaller outputs stay in
-// the cache, where ordinary stores are faster.
+// From 16 MiB of output on, the three buffers (48 MiB and more) outgrow the
+// shared cache of common processors, and an ordinary store would first read
+// every output line from memory only to overwrite it. Streaming stores
+// write past the cache instead: a third less memory traffic. Smaller
+// outputs stay in the cache, where ordinary stores are faster.
 constexpr std::size_t kStreamingBlockCount = std::size_t{1} << 20;
 
 // *out = value, both 16-byte aligned; the streaming form bypasses the cache.
