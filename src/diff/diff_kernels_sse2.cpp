@@ -28,72 +28,61 @@ inline void StoreBlock(std::uint8_t* out, __m128i value) {
     }
 }
 
-// true when any 16-bit lane of the accumulators is nonzero.
-inline bool AnyDifference(__m128i differences) {
+// The output byte of each kernel, 16 at a time.
+struct AbsDeltaOutput {
+    // max(va[i], vb[i]) - min(va[i], vb[i]): never wraps.
+    static __m128i Of(__m128i va, __m128i vb) {
+        return _mm_sub_epi8(_mm_max_epu8(va, vb), _mm_min_epu8(va, vb));
+    }
+};
+
+struct XorOutput {
+    // va[i] ^ vb[i]
+    static __m128i Of(__m128i va, __m128i vb) { return _mm_xor_si128(va, vb); }
+};
+
+template <typename Output, bool Streaming>
+bool DiffBlocks(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out,
+                std::size_t blockCount) {
+    __m128i differences = _mm_setzero_si128();
+    for (std::size_t k = 0; k < blockCount; ++k) {
+        const std::size_t offset = k * 16;
+        // va[i] = a[offset + i], vb[i] = b[offset + i]; 16-byte aligned.
+        const __m128i va = _mm_load_si128(reinterpret_cast<const __m128i*>(a + offset));
+        const __m128i vb = _mm_load_si128(reinterpret_cast<const __m128i*>(b + offset));
+        // out[offset + i] = Output::Of(va, vb)[i]
+        StoreBlock<Streaming>(out + offset, Output::Of(va, vb));
+        // differences.low64 |= sum |va[i] - vb[i]| for i in 0..7,
+        // differences.high64 |= the same sum for i in 8..15.
+        differences = _mm_or_si128(differences, _mm_sad_epu8(va, vb));
+    }
+    // true when any 16-bit lane of the accumulators is nonzero.
     return _mm_movemask_epi8(_mm_cmpeq_epi16(differences, _mm_setzero_si128())) != 0xFFFF;
 }
 
-template <bool Streaming>
-bool AbsDeltaBlocks(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out,
-                    std::size_t blockCount) {
-    __m128i differences = _mm_setzero_si128();
-    for (std::size_t k = 0; k < blockCount; ++k) {
-        const std::size_t offset = k * 16;
-        // va[i] = a[offset + i], vb[i] = b[offset + i]; 16-byte aligned.
-        const __m128i va = _mm_load_si128(reinterpret_cast<const __m128i*>(a + offset));
-        const __m128i vb = _mm_load_si128(reinterpret_cast<const __m128i*>(b + offset));
-        // out[offset + i] = max(va[i], vb[i]) - min(va[i], vb[i]): never wraps.
-        StoreBlock<Streaming>(out + offset,
-                              _mm_sub_epi8(_mm_max_epu8(va, vb), _mm_min_epu8(va, vb)));
-        // differences.low64 |= sum |va[i] - vb[i]| for i in 0..7,
-        // differences.high64 |= the same sum for i in 8..15.
-        differences = _mm_or_si128(differences, _mm_sad_epu8(va, vb));
+template <typename Output>
+bool DiffAllBlocks(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out,
+                   std::size_t blockCount) {
+    if (blockCount < kStreamingBlockCount) {
+        return DiffBlocks<Output, false>(a, b, out, blockCount);
     }
-    return AnyDifference(differences);
-}
-
-template <bool Streaming>
-bool XorBlocks(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out,
-               std::size_t blockCount) {
-    __m128i differences = _mm_setzero_si128();
-    for (std::size_t k = 0; k < blockCount; ++k) {
-        const std::size_t offset = k * 16;
-        // va[i] = a[offset + i], vb[i] = b[offset + i]; 16-byte aligned.
-        const __m128i va = _mm_load_si128(reinterpret_cast<const __m128i*>(a + offset));
-        const __m128i vb = _mm_load_si128(reinterpret_cast<const __m128i*>(b + offset));
-        // out[offset + i] = va[i] ^ vb[i]
-        StoreBlock<Streaming>(out + offset, _mm_xor_si128(va, vb));
-        // differences.low64 |= sum |va[i] - vb[i]| for i in 0..7,
-        // differences.high64 |= the same sum for i in 8..15.
-        differences = _mm_or_si128(differences, _mm_sad_epu8(va, vb));
-    }
-    return AnyDifference(differences);
+    const bool differ = DiffBlocks<Output, true>(a, b, out, blockCount);
+    // Streamed stores are weakly ordered: make them visible before anyone
+    // reads the output.
+    _mm_sfence();
+    return differ;
 }
 
 }  // namespace
 
 bool DiffAbsDelta_sse2(const std::uint8_t* a, const std::uint8_t* b,
                        std::uint8_t* out, std::size_t blockCount) {
-    if (blockCount < kStreamingBlockCount) {
-        return AbsDeltaBlocks<false>(a, b, out, blockCount);
-    }
-    const bool differ = AbsDeltaBlocks<true>(a, b, out, blockCount);
-    // Streamed stores are weakly ordered: make them visible before anyone
-    // reads the output.
-    _mm_sfence();
-    return differ;
+    return DiffAllBlocks<AbsDeltaOutput>(a, b, out, blockCount);
 }
 
 bool DiffXor_sse2(const std::uint8_t* a, const std::uint8_t* b,
                   std::uint8_t* out, std::size_t blockCount) {
-    if (blockCount < kStreamingBlockCount) {
-        return XorBlocks<false>(a, b, out, blockCount);
-    }
-    const bool differ = XorBlocks<true>(a, b, out, blockCount);
-    // Streamed stores are weakly ordered: make them visible before anyone
-    // reads the output.
-    _mm_sfence();
-    return differ;
+    return DiffAllBlocks<XorOutput>(a, b, out, blockCount);
 }
 
 #endif
