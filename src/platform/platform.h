@@ -18,9 +18,9 @@ void AlignedFree(void* memory);
 // bytes or more arrive zero-filled: they are mapped straight from the OS,
 // page-aligned and advised for huge pages where the OS offers them, so that
 // first touching them costs one fault per huge page instead of one per
-// 4 KiB page. Smaller ones come from the heap. FreeBuffer must be given the size that AllocateBuffer got,
-// which tells it which kind the block is. Null when out of memory; size 0
-// may return null.
+// 4 KiB page. Smaller ones come from the heap. FreeBuffer must be given
+// the size that AllocateBuffer got, which tells it which kind the block
+// is. Null when out of memory; size 0 may return null.
 void* AllocateBuffer(std::size_t size);
 void FreeBuffer(void* memory, std::size_t size);
 // Sizes from this one on are mapped rather than taken from the heap.
