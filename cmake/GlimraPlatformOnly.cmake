@@ -1,11 +1,10 @@
 # GLIMRA_PLATFORM_ONLY: the platform layer and its unit test, nothing that
 # needs FreeImage. This is how the Windows branch is checked from Linux
-# (scripts/check-windows.sh): mingw-w64 has no FreeImage, and the platform
+# (the windows step of scripts/ci.sh): mingw-w64 has no FreeImage, and the platform
 # layer is the one part that differs between the systems.
 
 add_library(glimra_platform STATIC
-    src/platform/same_bytes.cpp
-    src/platform/temp_file.cpp
+    src/platform/platform_shared.cpp
     ${GLIMRA_PLATFORM_SOURCE})
 target_include_directories(glimra_platform PUBLIC src)
 target_link_libraries(glimra_platform PUBLIC glimra_options PRIVATE glimra_warnings)
@@ -20,7 +19,8 @@ add_subdirectory(${GLIMRA_GTEST_SOURCE_DIR}/googletest
 set_target_properties(gtest gtest_main PROPERTIES INTERFACE_SYSTEM_INCLUDE_DIRECTORIES
     $<TARGET_PROPERTY:gtest,INTERFACE_INCLUDE_DIRECTORIES>)
 
-add_executable(glimra_platform_tests tests/platform_test.cpp)
+add_executable(glimra_platform_tests tests/platform_test.cpp tests/support/files.cpp)
+target_include_directories(glimra_platform_tests PRIVATE tests)
 target_link_libraries(glimra_platform_tests PRIVATE glimra_platform glimra_warnings gtest_main)
 
 # Under a cross build CTest runs it through CMAKE_CROSSCOMPILING_EMULATOR

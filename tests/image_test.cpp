@@ -6,7 +6,6 @@
 
 #include "common/log.h"
 #include "image/image.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -35,11 +34,10 @@ TEST(Image, BufferIsAlignedRoundedAndZeroTailed) {
 }
 
 TEST(Image, LargeBuffersKeepTheContract) {
-    // Widths of one-row pictures just below, at and above the size from
-    // which buffers are mapped rather than taken from the heap.
-    const std::size_t threshold = kMappedBufferThreshold;
-    for (const std::size_t payloadWanted : {threshold - 130, threshold - 1, threshold + 2,
-                                            3 * threshold + 100}) {
+    // One-row pictures from 1 MiB to 48 MiB, on both sides of every size
+    // at which the memory may come from somewhere else (the heap, mappings).
+    for (std::size_t payloadWanted = std::size_t{1} << 20; payloadWanted <= std::size_t{48} << 20;
+         payloadWanted = payloadWanted * 3 / 2 + 77) {
         const auto width = static_cast<std::int32_t>(payloadWanted / 3);
         Image* image = CreateImage(width, 1);
         const std::size_t payload = ImagePayloadSize(width, 1);

@@ -4,7 +4,14 @@
 #include <cstdio>
 
 #include "app/compare_images.h"
+#include "common/log.h"
 
+namespace {
+
+// Prints the optional message, an empty line and the usage text.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
 int Usage(const char* format, ...) {
     if (format != nullptr) {
         std::va_list args;
@@ -23,6 +30,8 @@ int Usage(const char* format, ...) {
     // never pass for that.
     return 1;
 }
+
+}  // namespace
 
 int RunCommandLine(int argc, const char* const* argv) {
     if (argc < 2) {

@@ -4,9 +4,3 @@
 // comparison and returns the exit status: 0 identical, 1 otherwise,
 // including every command line that only got the usage text.
 int RunCommandLine(int argc, const char* const* argv);
-
-// Prints the optional message, an empty line and the usage text.
-#if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
-#endif
-int Usage(const char* format, ...);

@@ -1,6 +1,5 @@
 #include "app/scoped_timer.h"
 
-#include "app/compare_images.h"
 #include "common/log.h"
 #include "platform/platform.h"
 

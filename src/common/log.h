@@ -5,6 +5,10 @@
 
 struct FatalError {};
 
+// Set once from "-v" before the comparison run: turns on the outcome line
+// and the phase timer lines.
+extern bool g_verbose;
+
 // Longer text is cut off: the formatted line holds at most 1023 characters.
 constexpr int kLogMessageCapacity = 1024;
 

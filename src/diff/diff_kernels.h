@@ -7,7 +7,8 @@
 // (zero) bytes past the payload in both inputs. There is no remainder loop.
 //
 // Every kernel has a scalar twin with the same signature: the oracle of the
-// vector version in tests, and the build's choice where SSE2 is missing.
+// vector version in tests, and the build's choice where SSE2 is missing or
+// switched off (GLIMRA_FORCE_SCALAR).
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,9 @@ inline std::size_t DiffBlockCount(std::size_t payloadBytes) {
     return (payloadBytes + 15) / 16;
 }
 
+using DiffKernel = bool (*)(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out,
+                            std::size_t blockCount);
+
 // out = max(a, b) - min(a, b) per byte; true when some byte differs.
 bool DiffAbsDelta_scalar(const std::uint8_t* a, const std::uint8_t* b,
                          std::uint8_t* out, std::size_t blockCount);
@@ -25,29 +29,22 @@ bool DiffAbsDelta_scalar(const std::uint8_t* a, const std::uint8_t* b,
 bool DiffXor_scalar(const std::uint8_t* a, const std::uint8_t* b,
                     std::uint8_t* out, std::size_t blockCount);
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#if !GLIMRA_FORCE_SCALAR && \
+    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #define GLIMRA_HAVE_SSE2 1
 bool DiffAbsDelta_sse2(const std::uint8_t* a, const std::uint8_t* b,
                        std::uint8_t* out, std::size_t blockCount);
 bool DiffXor_sse2(const std::uint8_t* a, const std::uint8_t* b,
                   std::uint8_t* out, std::size_t blockCount);
+#else
+#define GLIMRA_HAVE_SSE2 0
 #endif
 
-// The kernels the tool runs: the vector ones wherever the build has SSE2.
-inline bool DiffAbsDelta(const std::uint8_t* a, const std::uint8_t* b,
-                         std::uint8_t* out, std::size_t blockCount) {
+// The kernels the tool runs, chosen here and nowhere else.
 #if GLIMRA_HAVE_SSE2
-    return DiffAbsDelta_sse2(a, b, out, blockCount);
+constexpr DiffKernel DiffAbsDelta = DiffAbsDelta_sse2;
+constexpr DiffKernel DiffXor = DiffXor_sse2;
 #else
-    return DiffAbsDelta_scalar(a, b, out, blockCount);
+constexpr DiffKernel DiffAbsDelta = DiffAbsDelta_scalar;
+constexpr DiffKernel DiffXor = DiffXor_scalar;
 #endif
-}
-
-inline bool DiffXor(const std::uint8_t* a, const std::uint8_t* b,
-                    std::uint8_t* out, std::size_t blockCount) {
-#if GLIMRA_HAVE_SSE2
-    return DiffXor_sse2(a, b, out, blockCount);
-#else
-    return DiffXor_scalar(a, b, out, blockCount);
-#endif
-}

@@ -21,7 +21,7 @@ Image* CreateImage(std::int32_t width, std::int32_t height) {
 
     Image* image = new (std::nothrow) Image{width, height, nullptr};
     if (image != nullptr && size > 0) {
-        image->pixels = static_cast<std::uint8_t*>(AllocateBuffer(size));
+        image->pixels = static_cast<std::uint8_t*>(AllocateBuffer(size, kImageAlignment));
         if (image->pixels == nullptr) {
             delete image;
             image = nullptr;
@@ -31,9 +31,9 @@ Image* CreateImage(std::int32_t width, std::int32_t height) {
         LogMessage("Out of memory for a %dx%d image", width, height);
         throw FatalError{};
     }
-    // Mapped buffers arrive zeroed; writing their tail would only fault in
-    // a page early.
-    if (size > payload && size < kMappedBufferThreshold) {
+    // At most 127 bytes; a mapped buffer is zero already, but one page
+    // touched early costs less than knowing which kind this is.
+    if (size > payload) {
         std::memset(image->pixels + payload, 0, size - payload);
     }
     return image;

@@ -4,12 +4,22 @@
 
 #include <climits>
 #include <cstring>
-#include <string>
+#include <memory>
 
 #include "common/log.h"
-#include "platform/platform.h"
+#include "image/atomic_file.h"
 
 namespace {
+
+struct BitmapUnloader {
+    void operator()(FIBITMAP* bitmap) const { FreeImage_Unload(bitmap); }
+};
+using Bitmap = std::unique_ptr<FIBITMAP, BitmapUnloader>;
+
+[[noreturn]] void FailToLoad(const char* path) {
+    LogMessage("Failed to load %s", path);
+    throw FatalError{};
+}
 
 // What the library's 32-to-24-bit conversion does to one scan line: the
 // three colour bytes of each pixel stay in their order, alpha goes.
@@ -31,49 +41,35 @@ Image* LoadImageFile(const char* path) {
         throw FatalError{};
     }
 
-    FIBITMAP* loaded = FreeImage_Load(format, path, 0);
-    if (loaded == nullptr) {
-        LogMessage("Failed to load %s", path);
-        throw FatalError{};
+    Bitmap bitmap(FreeImage_Load(format, path, 0));
+    if (bitmap == nullptr) {
+        FailToLoad(path);
     }
     // A 24-bit picture needs no conversion, and a 32-bit one only loses its
     // fourth byte, which the copy below drops itself: the library's
     // conversion would cost a whole frame of fresh memory for either.
-    FIBITMAP* bitmap = loaded;
-    const bool plainBitmap = FreeImage_GetImageType(loaded) == FIT_BITMAP;
-    const unsigned sourceBpp = FreeImage_GetBPP(loaded);
+    const bool plainBitmap = FreeImage_GetImageType(bitmap.get()) == FIT_BITMAP;
+    const unsigned sourceBpp = FreeImage_GetBPP(bitmap.get());
     if (!plainBitmap || (sourceBpp != 24 && sourceBpp != 32)) {
-        bitmap = FreeImage_ConvertTo24Bits(loaded);
-        FreeImage_Unload(loaded);
-    }
-    if (bitmap == nullptr) {
-        LogMessage("Failed to load %s", path);
-        throw FatalError{};
+        bitmap.reset(FreeImage_ConvertTo24Bits(bitmap.get()));
+        if (bitmap == nullptr) {
+            FailToLoad(path);
+        }
     }
 
-    const unsigned width = FreeImage_GetWidth(bitmap);
-    const unsigned height = FreeImage_GetHeight(bitmap);
+    const unsigned width = FreeImage_GetWidth(bitmap.get());
+    const unsigned height = FreeImage_GetHeight(bitmap.get());
     if (width > INT32_MAX || height > INT32_MAX) {
-        FreeImage_Unload(bitmap);
-        LogMessage("Failed to load %s", path);
-        throw FatalError{};
+        FailToLoad(path);
     }
-
-    Image* image = nullptr;
-    try {
-        image = CreateImage(static_cast<std::int32_t>(width),
-                            static_cast<std::int32_t>(height));
-    } catch (const FatalError&) {
-        FreeImage_Unload(bitmap);
-        throw;
-    }
+    Image* image = CreateImage(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
 
     // The library keeps the bottom row in scan line 0 and pads each scan
     // line to 4 bytes; the Image is top-down and packed.
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-    const bool fourBytesPerPixel = FreeImage_GetBPP(bitmap) == 32;
+    const bool fourBytesPerPixel = FreeImage_GetBPP(bitmap.get()) == 32;
     for (unsigned row = 0; row < height; ++row) {
-        const BYTE* line = FreeImage_GetScanLine(bitmap, static_cast<int>(height - 1 - row));
+        const BYTE* line = FreeImage_GetScanLine(bitmap.get(), static_cast<int>(height - 1 - row));
         std::uint8_t* target = image->pixels + row * rowBytes;
         if (fourBytesPerPixel) {
             CopyWithoutFourthByte(line, target, width);
@@ -81,7 +77,6 @@ Image* LoadImageFile(const char* path) {
             std::memcpy(target, line, rowBytes);
         }
     }
-    FreeImage_Unload(bitmap);
     return image;
 }
 
@@ -89,7 +84,7 @@ namespace {
 
 // The library's encoders ignore what their write callback returns (the PNG
 // encoder among them reports success on a full disk), so the outcome of
-// every write is kept here and checked once encoding is over.
+// every write and seek is kept here and checked once encoding is over.
 struct CheckedOutput {
     std::FILE* file;
     bool failed;
@@ -99,45 +94,35 @@ unsigned DLL_CALLCONV WriteChecked(void* buffer, unsigned size, unsigned count,
                                    fi_handle handle) {
     auto* output = static_cast<CheckedOutput*>(handle);
     const std::size_t written = std::fwrite(buffer, size, count, output->file);
-    if (written != count) {
-        output->failed = true;
-    }
+    output->failed |= written != count;
     return static_cast<unsigned>(written);
 }
 
 unsigned DLL_CALLCONV ReadNothing(void*, unsigned, unsigned, fi_handle) { return 0; }
 
+// The library's own positions are longs, so fseek and ftell reach them all.
 int DLL_CALLCONV SeekChecked(fi_handle handle, long offset, int origin) {
     auto* output = static_cast<CheckedOutput*>(handle);
-    const int result = SeekFile(output->file, offset, origin);
-    if (result != 0) {
-        output->failed = true;
-    }
+    const int result = std::fseek(output->file, offset, origin);
+    output->failed |= result != 0;
     return result;
 }
 
 long DLL_CALLCONV TellChecked(fi_handle handle) {
-    auto* output = static_cast<CheckedOutput*>(handle);
-    return static_cast<long>(TellFile(output->file));
+    return std::ftell(static_cast<CheckedOutput*>(handle)->file);
 }
 
-// Encodes into a fresh file beside `path` and moves it into place only when
+// Encodes into a fresh file beside `path`, which takes its place only when
 // every write, the flush to disk and the close have succeeded.
 bool EncodeToFile(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, const char* path) {
-    std::string tempPath;
-    CheckedOutput output{CreateTempFileBeside(path, tempPath), false};
-    if (output.file == nullptr) {
+    AtomicFile file(path);
+    if (file.Stream() == nullptr) {
         return false;
     }
+    CheckedOutput output{file.Stream(), false};
     FreeImageIO io{ReadNothing, WriteChecked, SeekChecked, TellChecked};
     const bool encoded = FreeImage_SaveToHandle(format, bitmap, &io, &output, 0) != 0;
-    const bool closed = SyncAndCloseFile(output.file);
-    if (encoded && closed && !output.failed &&
-        ReplaceFileAtomically(tempPath.c_str(), path)) {
-        return true;
-    }
-    RemoveFile(tempPath.c_str());
-    return false;
+    return encoded && !output.failed && file.Commit();
 }
 
 }  // namespace
@@ -151,20 +136,18 @@ void SaveImageFile(const Image* image, const char* path) {
 
     // The library takes the pitch as an int.
     const bool pitchFits = image->width <= INT_MAX / 3;
-    FIBITMAP* bitmap =
-        pitchFits ? FreeImage_ConvertFromRawBits(image->pixels, image->width,
-                                                 image->height, image->width * 3, 24,
-                                                 0xFF000000, 0x00FF0000, 0x0000FF00, TRUE)
-                  : nullptr;
+    const Bitmap bitmap(pitchFits ? FreeImage_ConvertFromRawBits(
+                                        image->pixels, image->width, image->height,
+                                        image->width * 3, 24, 0xFF000000, 0x00FF0000,
+                                        0x0000FF00, TRUE)
+                                  : nullptr);
     if (bitmap == nullptr) {
         LogMessage("Failed to create freeimage for %s\n", path);
         throw FatalError{};
     }
-    FreeImage_SetTransparent(bitmap, FALSE);
+    FreeImage_SetTransparent(bitmap.get(), FALSE);
 
-    const bool saved = EncodeToFile(format, bitmap, path);
-    FreeImage_Unload(bitmap);
-    if (!saved) {
+    if (!EncodeToFile(format, bitmap.get(), path)) {
         LogMessage("Failed to save %s", path);
         throw FatalError{};
     }

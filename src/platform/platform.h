@@ -1,53 +1,44 @@
-// The one place that knows which operating system we run on. Everything
-// above this layer sees only these functions; the Windows branch uses the
-// Win32 and MSVC runtime calls, every other system the POSIX equivalents.
+// Facts about the operating system and nothing else: memory, the tick
+// counter, file identity and the file operations an atomic replacement is
+// made of. The only layer that includes OS headers; the Windows branch uses
+// Win32 and the MSVC runtime, every other system POSIX.
 #pragma once
 
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-// Aligned heap memory. `alignment` must be a power of two; size 0 may return
-// null. Memory from AlignedAlloc must go back through AlignedFree.
-void* AlignedAlloc(std::size_t size, std::size_t alignment);
-void AlignedFree(void* memory);
-
-// Picture-sized buffers, 128-byte aligned. Those of kMappedBufferThreshold
-// bytes or more arrive zero-filled: they are mapped straight from the OS,
-// page-aligned and advised for huge pages where the OS offers them, so that
-// first touching them costs one fault per huge page instead of one per
-// 4 KiB page. Smaller ones come from the heap. FreeBuffer must be given
-// the size that AllocateBuffer got, which tells it which kind the block
-// is. Null when out of memory; size 0 may return null.
-void* AllocateBuffer(std::size_t size);
+// A block of `size` bytes starting on a multiple of `alignment` (a power of
+// two, at most 4096). Large blocks may come straight from the OS as
+// zero-filled mappings advised for huge pages, so that first touching them
+// costs one fault per huge page; smaller ones come from the heap with
+// undefined contents. FreeBuffer must be given the size AllocateBuffer got.
+// Null when out of memory; size 0 may return null.
+void* AllocateBuffer(std::size_t size, std::size_t alignment);
 void FreeBuffer(void* memory, std::size_t size);
-// Sizes from this one on are mapped rather than taken from the heap.
-extern const std::size_t kMappedBufferThreshold;
 
-// Gives the memory the heap keeps back to the OS, once no further picture
-// is to be loaded, so that it does not add to the peak beside the pictures
-// still to be made.
-void ReturnFreedMemory();
-
-// True when both paths name regular files with the same bytes (or the
-// same file). False when they differ or either cannot be read.
-bool FilesHaveSameBytes(const char* pathA, const char* pathB);
+// Gives heap memory that has been freed back to the OS where the heap
+// would otherwise keep it for later use.
+void ReleaseFreeHeapMemory();
 
 // A monotonic tick counter and its fixed rate in ticks per second.
 std::uint64_t QueryCounterTicks();
 std::uint64_t QueryCounterFrequency();
 
-// vsnprintf with the cut-off semantics of _vsnprintf: writes at most
-// `size` bytes and may leave the buffer unterminated when the text is
-// longer, so callers terminate it themselves. Returns what the underlying
-// call returns.
-#if defined(__GNUC__)
-__attribute__((format(printf, 3, 0)))
-#endif
-int FormatToBuffer(char* buffer, std::size_t size, const char* format,
-                   std::va_list args);
+struct FileIdentity {
+    bool isRegular = false;  // not a directory, pipe or device
+    std::uint64_t size = 0;
+    // Where the system names files cheaply: the device and the file's
+    // number on it; both zero elsewhere.
+    std::uint64_t device = 0;
+    std::uint64_t fileNumber = 0;
+};
+
+// False when nothing can be found at `path`.
+bool QueryFileIdentity(const char* path, FileIdentity& identity);
+// True only when both identities are known to name one and the same file.
+bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
 // A new, empty file in the directory of `target`, opened for binary
 // writing, created with the permissions a plain fopen would give it. On
@@ -63,7 +54,3 @@ bool SyncAndCloseFile(std::FILE* file);
 bool ReplaceFileAtomically(const char* from, const char* to);
 
 void RemoveFile(const char* path);
-
-// File positions beyond 2 GiB on every platform.
-int SeekFile(std::FILE* file, std::int64_t offset, int origin);
-std::int64_t TellFile(std::FILE* file);

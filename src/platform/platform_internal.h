@@ -1,4 +1,4 @@
-// What each operating system's file supplies to the shared platform code.
+// What each operating system's file supplies to the code both share.
 #pragma once
 
 #include <cstdio>
@@ -10,7 +10,3 @@
 std::FILE* OpenNewFile(const std::string& path, bool& nameTaken);
 
 unsigned long CurrentProcessId();
-
-// True when both paths name regular files of equal size; `sameFile` tells
-// whether they are one and the same file, whose bytes need no reading.
-bool RegularFilesOfEqualSize(const char* pathA, const char* pathB, bool& sameFile);

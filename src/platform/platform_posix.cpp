@@ -14,19 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-void* AlignedAlloc(std::size_t size, std::size_t alignment) {
-    void* memory = nullptr;
-    if (posix_memalign(&memory, alignment, size) != 0) {
-        return nullptr;
-    }
-    return memory;
-}
-
-void AlignedFree(void* memory) { std::free(memory); }
-
-const std::size_t kMappedBufferThreshold = std::size_t{4} << 20;
-
 namespace {
+
+// Below this size a buffer comes from the heap: mapping and unmapping cost
+// more than they save on small pictures.
+constexpr std::size_t kMappedBufferThreshold = std::size_t{4} << 20;
 
 // The size of a transparent huge page on x86-64. Mappings start on this
 // boundary and span whole huge pages, so none of their pages is left small.
@@ -38,11 +30,13 @@ std::size_t MappedLength(std::size_t size) {
 
 }  // namespace
 
-void* AllocateBuffer(std::size_t size) {
+void* AllocateBuffer(std::size_t size, std::size_t alignment) {
     if (size < kMappedBufferThreshold) {
-        return AlignedAlloc(size, 128);
+        void* memory = nullptr;
+        return posix_memalign(&memory, alignment, size) == 0 ? memory : nullptr;
     }
-    // Map one huge page more than needed and cut off the unaligned ends.
+    // Map one huge page more than needed and cut off the unaligned ends;
+    // a huge-page boundary satisfies every alignment a caller may ask for.
     const std::size_t length = MappedLength(size);
     if (length < size || length + kHugePage < length) {
         return nullptr;
@@ -71,32 +65,27 @@ void FreeBuffer(void* memory, std::size_t size) {
         return;
     }
     if (size < kMappedBufferThreshold) {
-        AlignedFree(memory);
+        std::free(memory);
     } else {
         munmap(memory, MappedLength(size));
     }
 }
 
-void ReturnFreedMemory() {
+void ReleaseFreeHeapMemory() {
 #if defined(__GLIBC__)
-    // glibc raises its mapping threshold after the first picture's frame is
-    // freed, so the second one comes from the heap and stays there when
-    // freed; handing it back keeps it out of the peak beside the pictures
-    // still to be made.
     malloc_trim(0);
 #endif
 }
 
-bool RegularFilesOfEqualSize(const char* pathA, const char* pathB, bool& sameFile) {
-    // Only regular files qualify: opening or reading a pipe or a device here
-    // would disturb what the picture loader then sees.
-    struct stat a {};
-    struct stat b {};
-    if (stat(pathA, &a) != 0 || stat(pathB, &b) != 0 || !S_ISREG(a.st_mode) ||
-        !S_ISREG(b.st_mode) || a.st_size != b.st_size) {
+bool QueryFileIdentity(const char* path, FileIdentity& identity) {
+    struct stat info {};
+    if (stat(path, &info) != 0) {
         return false;
     }
-    sameFile = a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    identity.isRegular = S_ISREG(info.st_mode);
+    identity.size = static_cast<std::uint64_t>(info.st_size);
+    identity.device = static_cast<std::uint64_t>(info.st_dev);
+    identity.fileNumber = static_cast<std::uint64_t>(info.st_ino);
     return true;
 }
 
@@ -108,11 +97,6 @@ std::uint64_t QueryCounterTicks() {
 }
 
 std::uint64_t QueryCounterFrequency() { return 1000000000u; }
-
-int FormatToBuffer(char* buffer, std::size_t size, const char* format,
-                   std::va_list args) {
-    return std::vsnprintf(buffer, size, format, args);
-}
 
 std::FILE* OpenNewFile(const std::string& path, bool& nameTaken) {
     // Under a file-size limit the kernel would otherwise kill the process
@@ -148,9 +132,3 @@ bool ReplaceFileAtomically(const char* from, const char* to) {
 }
 
 void RemoveFile(const char* path) { unlink(path); }
-
-int SeekFile(std::FILE* file, std::int64_t offset, int origin) {
-    return fseeko(file, static_cast<off_t>(offset), origin);
-}
-
-std::int64_t TellFile(std::FILE* file) { return ftello(file); }

@@ -12,31 +12,26 @@
 #include <cstdint>
 #include <malloc.h>
 
-void* AlignedAlloc(std::size_t size, std::size_t alignment) {
+// Windows gets plain aligned heap blocks: large pages there need a
+// privilege that an ordinary user does not hold.
+void* AllocateBuffer(std::size_t size, std::size_t alignment) {
     return _aligned_malloc(size, alignment);
 }
 
-void AlignedFree(void* memory) { _aligned_free(memory); }
-
-// Windows gets plain aligned heap blocks: large pages there need a
-// privilege that an ordinary user does not hold.
-const std::size_t kMappedBufferThreshold = SIZE_MAX;
-
-void* AllocateBuffer(std::size_t size) { return _aligned_malloc(size, 128); }
-
 void FreeBuffer(void* memory, std::size_t) { _aligned_free(memory); }
 
-void ReturnFreedMemory() {}
+void ReleaseFreeHeapMemory() {}
 
-bool RegularFilesOfEqualSize(const char* pathA, const char* pathB, bool& sameFile) {
-    struct _stat64 a {};
-    struct _stat64 b {};
-    if (_stat64(pathA, &a) != 0 || _stat64(pathB, &b) != 0 || (a.st_mode & _S_IFREG) == 0 ||
-        (b.st_mode & _S_IFREG) == 0 || a.st_size != b.st_size) {
+bool QueryFileIdentity(const char* path, FileIdentity& identity) {
+    struct _stat64 info {};
+    if (_stat64(path, &info) != 0) {
         return false;
     }
-    // No cheap file identity here: equal files are read and compared.
-    sameFile = false;
+    identity.isRegular = (info.st_mode & _S_IFREG) != 0;
+    identity.size = static_cast<std::uint64_t>(info.st_size);
+    // No file number without opening the file: identity stays unknown.
+    identity.device = 0;
+    identity.fileNumber = 0;
     return true;
 }
 
@@ -50,11 +45,6 @@ std::uint64_t QueryCounterFrequency() {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     return static_cast<std::uint64_t>(frequency.QuadPart);
-}
-
-int FormatToBuffer(char* buffer, std::size_t size, const char* format,
-                   std::va_list args) {
-    return _vsnprintf(buffer, size, format, args);
 }
 
 std::FILE* OpenNewFile(const std::string& path, bool& nameTaken) {
@@ -87,9 +77,3 @@ bool ReplaceFileAtomically(const char* from, const char* to) {
 }
 
 void RemoveFile(const char* path) { DeleteFileA(path); }
-
-int SeekFile(std::FILE* file, std::int64_t offset, int origin) {
-    return _fseeki64(file, offset, origin);
-}
-
-std::int64_t TellFile(std::FILE* file) { return _ftelli64(file); }

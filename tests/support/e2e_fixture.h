@@ -1,6 +1,7 @@
 // Shared ground of the end-to-end tests: a fresh directory per test, the
-// built binary (its path comes from CTest in GLIMRA_BINARY) and output
-// normalised so that timings and the build date compare exactly.
+// built binary (its path, or that of a script starting it under a tool,
+// comes from CTest in GLIMRA_BINARY) and output normalised so that timings
+// and the build date compare exactly.
 #pragma once
 
 #include <gtest/gtest.h>

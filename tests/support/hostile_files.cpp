@@ -6,19 +6,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "support/files.h"
+
 namespace {
-
-void PutLittleEndian(std::string& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    }
-}
-
-void PutBigEndian(std::string& out, std::uint32_t value) {
-    for (int i = 3; i >= 0; --i) {
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    }
-}
 
 std::string PngChunk(const std::string& type, const std::string& data) {
     std::string chunk;

@@ -3,10 +3,7 @@
 #include <FreeImage.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
-#include <sys/stat.h>
 
 Pixels24 PatternPixels(int width, int height, unsigned seed) {
     Pixels24 pixels{width, height, {}};
@@ -79,16 +76,6 @@ void SaveDepthPicture(const std::string& path, int width, int height, int bitsPe
     SaveBitmap(bitmap, path);
 }
 
-namespace {
-
-void PutLittleEndian(std::string& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    }
-}
-
-}  // namespace
-
 void WriteRawBmp24(const std::string& path, const Pixels24& pixels, bool topDown) {
     const std::uint32_t rowBytes = static_cast<std::uint32_t>(pixels.width) * 3;
     const std::uint32_t stride = (rowBytes + 3) & ~3u;
@@ -133,22 +120,4 @@ Pixels24 ReadPicture(const std::string& path) {
     }
     FreeImage_Unload(bitmap);
     return pixels;
-}
-
-std::string ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        throw std::runtime_error("test file not written: " + path);
-    }
-}
-
-bool FileExists(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0;
 }

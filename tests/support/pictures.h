@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+
 // A picture in the tool's own form: top row first, 3 bytes a pixel in the
 // library's 24-bit channel order (blue, green, red on little-endian x86).
 struct Pixels24 {
@@ -36,7 +38,3 @@ void WriteRawBmp24(const std::string& path, const Pixels24& pixels, bool topDown
 
 // Reads a picture back through FreeImage in the tool's own form.
 Pixels24 ReadPicture(const std::string& path);
-
-std::string ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);

@@ -1,6 +1,10 @@
 #include "platform/platform.h"
 #include "platform/platform_internal.h"
 
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.fileNumber != 0 && a.device == b.device && a.fileNumber == b.fileNumber;
+}
+
 std::FILE* CreateTempFileBeside(const char* target, std::string& tempPath) {
     // Beside the target, so that the final rename stays on one file system.
     const std::string prefix =

@@ -4,9 +4,9 @@
 
 namespace {
 
-using Pictures = EndToEnd;
+using ImageFiles = EndToEnd;
 
-TEST_F(Pictures, SamePixelsInAnyFileFormCompareIdentical) {
+TEST_F(ImageFiles, SamePixelsInAnyFileFormCompareIdentical) {
     const Pixels24 pixels = PatternPixels(37, 23);  // rows not a multiple of 4 bytes
     SavePicture(Path("p.png"), pixels);
     SavePicture(Path("p.bmp"), pixels);
@@ -26,7 +26,7 @@ TEST_F(Pictures, SamePixelsInAnyFileFormCompareIdentical) {
     }
 }
 
-TEST_F(Pictures, EveryByteCountsIncludingTheLast) {
+TEST_F(ImageFiles, EveryByteCountsIncludingTheLast) {
     const Pixels24 pixels = PatternPixels(7, 3);
     WriteRawBmp24(Path("a.bmp"), pixels);
     for (std::size_t at : {std::size_t{0}, pixels.bytes.size() / 2, pixels.bytes.size() - 1}) {
@@ -37,7 +37,7 @@ TEST_F(Pictures, EveryByteCountsIncludingTheLast) {
     }
 }
 
-TEST_F(Pictures, DifferencePictureKeepsOrientationAndChannels) {
+TEST_F(ImageFiles, DifferencePictureKeepsOrientationAndChannels) {
     // Against black, the absolute difference is the picture itself: a
     // mirrored or channel-swapped output cannot pass for it.
     const Pixels24 pixels = PatternPixels(13, 6);
@@ -65,7 +65,7 @@ TEST_F(Pictures, DifferencePictureKeepsOrientationAndChannels) {
     }
 }
 
-TEST_F(Pictures, OtherDepthsCompareInTheir24BitForm) {
+TEST_F(ImageFiles, OtherDepthsCompareInTheir24BitForm) {
     const auto value = [](int x, int y) { return static_cast<std::uint32_t>((x * 31 + y * 17) & 0xFF); };
     SaveDepthPicture(Path("grey.png"), 20, 9, 8, false, value);
     SaveDepthPicture(Path("palette.bmp"), 20, 9, 8, true, value);
@@ -121,7 +121,7 @@ TEST_F(Pictures, OtherDepthsCompareInTheir24BitForm) {
     EXPECT_EQ(Run({Path("rgba.png"), Path("last-red-differs.bmp")}).exitStatus, 1);
 }
 
-TEST_F(Pictures, SaveFailuresAreReportedAndLeaveNoFile) {
+TEST_F(ImageFiles, SaveFailuresAreReportedAndLeaveNoFile) {
     SavePicture(Path("a.png"), PatternPixels(10, 10, 1));
     SavePicture(Path("b.png"), PatternPixels(10, 10, 2));
 
@@ -146,8 +146,7 @@ TEST_F(Pictures, SaveFailuresAreReportedAndLeaveNoFile) {
     for (const char* name : {"out.unknown", "out.gif"}) {
         EXPECT_FALSE(FileExists(Path(name))) << name;
     }
-    EXPECT_EQ(std::system(("test -z \"$(ls " + dir + " | grep tmp)\"").c_str()), 0)
-        << "a temporary file was left behind";
+    EXPECT_TRUE(TempFilesIn(dir).empty()) << "a temporary file was left behind";
 }
 
 }  // namespace

@@ -1,0 +1,231 @@
+#!/bin/bash
+# The CI driver: one named step per check, each in a build directory of its
+# own that it configures once. `.ci/run` runs every step; any step runs
+# alone, the same way:
+#
+#   scripts/ci.sh STEP...       e.g. scripts/ci.sh sanitizers
+#   scripts/ci.sh list          the step names
+#
+# Every step installs the Debian packages it needs (scripts/install-deps.sh)
+# and runs in a subshell of its own, so that the steps that install into
+# the machine or mount a file system undo that (an EXIT trap) however they
+# end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+steps="build-test slow clang scalar sanitizers valgrind fuzz bench package windows"
+
+# Configures build directory $1 with the common flags and any further ones.
+configure() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DGLIMRA_WERROR=ON "$@"
+}
+
+# The suite without the picture beyond 4 GiB, which has a step of its own.
+run_suite() {
+    local dir=$1
+    shift
+    ctest --test-dir "$dir" --output-on-failure --timeout 600 -j2 "$@"
+}
+
+# The full-disk test mounts a tmpfs in its own directory and unmounts it
+# itself; a test killed halfway cannot, so whatever it left goes here.
+unmount_test_disks() {
+    local disk
+    for disk in $(awk '$2 ~ /\/glimra-e2e-.*\/disk$/ { print $2 }' /proc/mounts); do
+        umount "$disk" || true
+    done
+}
+
+# The README's test command: the default suite with warnings as errors.
+step_build-test() (
+    trap unmount_test_disks EXIT
+    make test GLIMRA_WERROR=ON
+)
+
+# The picture beyond 4 GiB: a minute and some 13 GB of memory.
+step_slow() (
+    scripts/install-deps.sh
+    configure build-slow -DCMAKE_BUILD_TYPE=Release
+    cmake --build build-slow -j2 --target glimra glimra_huge_e2e_tests
+    ctest --test-dir build-slow --output-on-failure -L slow
+)
+
+# The code stays warning-free under clang++ too.
+step_clang() (
+    scripts/install-deps.sh clang
+    trap unmount_test_disks EXIT
+    configure build-clang -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++
+    cmake --build build-clang -j2
+    run_suite build-clang -LE slow
+)
+
+# The scalar twins in place of the vector kernels, as on a machine without SSE2.
+step_scalar() (
+    scripts/install-deps.sh
+    trap unmount_test_disks EXIT
+    configure build-scalar -DCMAKE_BUILD_TYPE=Release -DGLIMRA_FORCE_SCALAR=ON
+    cmake --build build-scalar -j2
+    run_suite build-scalar -LE slow
+)
+
+# AddressSanitizer and UBSan over the whole suite; any finding aborts the
+# process that made it. AddressSanitizer cannot live under an address-space
+# limit, so the resource-limit tests are left out.
+step_sanitizers() (
+    scripts/install-deps.sh clang libclang-rt-14-dev
+    configure build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+        -DGLIMRA_SANITIZE_ADDRESS=ON -DGLIMRA_SANITIZE_UNDEFINED=ON
+    cmake --build build-asan -j2
+    # allocator_may_return_null: a request the allocator cannot meet returns
+    # null, as it does without the sanitizer, so the tool's own
+    # out-of-memory road is what gets tested instead of a sanitizer abort.
+    ASAN_OPTIONS="allocator_may_return_null=1:detect_leaks=1:abort_on_error=0" \
+        UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+        run_suite build-asan -LE 'slow|resource-limits'
+)
+
+# The end-to-end suite with every start of the tool under memcheck: any
+# invalid access, use of uninitialised memory or definite leak makes that
+# run exit 99, which fails its test. Left out: the unit tests (they start
+# no tool), tests under resource limits (valgrind needs far more address
+# space) and pixels the picture library never wrote (its own finding).
+step_valgrind() (
+    scripts/install-deps.sh valgrind
+    local dir=build-valgrind
+    local logs=$PWD/$dir/valgrind-logs
+    local wrapper=$PWD/$dir/glimra-under-valgrind
+    mkdir -p "$dir"
+    cat >"$wrapper" <<WRAPPER
+#!/bin/sh
+exec valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \\
+    --track-origins=yes --trace-children=yes --suppressions="$PWD/tests/valgrind/glimra.supp" \\
+    --log-file="$logs/%p.log" "$PWD/$dir/glimra" "\$@"
+WRAPPER
+    chmod +x "$wrapper"
+    configure "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMRA_TEST_LAUNCHER="$wrapper"
+    cmake --build "$dir" -j2
+    rm -rf "$logs"
+    mkdir -p "$logs"
+    local status=0
+    run_suite "$dir" -LE 'unit|docs|slow|resource-limits|uninitialised-pixels' || status=$?
+    local runs reports
+    runs=$(find "$logs" -name '*.log' | wc -l)
+    reports=$(find "$logs" -name '*.log' -size +0 | wc -l)
+    echo "valgrind: $runs processes of the tool, $reports with a report"
+    find "$logs" -name '*.log' -size +0 | head -n 5 | while read -r log; do
+        echo "== $log"
+        head -n 60 "$log"
+    done
+    [ "$status" -eq 0 ] && [ "$reports" -eq 0 ]
+)
+
+# libFuzzer over our loading and comparing path for a minute.
+step_fuzz() (
+    scripts/fuzz.sh 60 build-fuzz
+)
+
+# The benchmarks build and run; their figures are read from
+# docs/benchmarks.md (bench/compare.sh), never judged here.
+step_bench() (
+    scripts/install-deps.sh libbenchmark-dev
+    configure build-bench -DCMAKE_BUILD_TYPE=Release -DGLIMRA_BUILD_BENCH=ON -DGLIMRA_BUILD_TESTS=OFF
+    cmake --build build-bench -j2
+    build-bench/bench/glimra_kernel_bench --benchmark_min_time=0.05
+)
+
+# The Debian package: what it holds, installing it the way a user would
+# (which pulls in FreeImage's runtime library), the installed
+# /usr/bin/glimra on the example pair, and removing it again.
+step_package() (
+    # dpkg-shlibdeps (dpkg-dev) and file are what CPack needs to work out
+    # the package's dependencies.
+    scripts/install-deps.sh dpkg-dev file
+    local dir=build-pkg
+    configure "$dir" -DCMAKE_BUILD_TYPE=Release -DGLIMRA_BUILD_TESTS=OFF
+    cmake --build "$dir" -j2
+    rm -f "$dir"/glimra_*.deb
+    (cd "$dir" && cpack -G DEB)
+    local deb
+    deb=$(ls "$PWD/$dir"/glimra_*.deb)
+
+    local contents depends
+    contents=$(dpkg-deb -c "$deb")
+    echo "$contents"
+    for path in ./usr/bin/glimra ./usr/share/man/man1/glimra.1; do
+        echo "$contents" | grep -q " $path\$" || fail "$path is not in the package"
+    done
+    depends=$(dpkg-deb -f "$deb" Depends)
+    echo "Depends: $depends"
+    echo "$depends" | grep -q "libfreeimage3" || fail "the package does not depend on libfreeimage3"
+
+    trap 'as_root apt-get remove -y -qq glimra >/dev/null 2>&1 || true' EXIT
+    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "$deb"
+
+    # Status 0 only for identical pictures, 1 for different ones.
+    local status=0
+    /usr/bin/glimra examples/before.png examples/before.png || status=$?
+    [ "$status" -eq 0 ] || fail "identical pictures gave status $status"
+    local diff_picture
+    diff_picture=$(mktemp --suffix=.png)
+    status=0
+    /usr/bin/glimra examples/before.png examples/after.png "$diff_picture" || status=$?
+    [ "$status" -eq 1 ] || fail "different pictures gave status $status"
+    # The difference picture shown in the README is what the tool makes today.
+    status=0
+    /usr/bin/glimra "$diff_picture" docs/images/demo-diff.png || status=$?
+    rm -f "$diff_picture"
+    [ "$status" -eq 0 ] || fail "docs/images/demo-diff.png is out of date: run make demo and copy build/demo-diff.png"
+
+    DEBIAN_FRONTEND=noninteractive as_root apt-get remove -y -qq glimra
+    [ ! -e /usr/bin/glimra ] || fail "/usr/bin/glimra is still there after removal"
+    echo "package: $(basename "$deb") builds, installs, works and uninstalls"
+)
+
+# The Windows branch of the platform layer, cross-built with mingw-w64 and
+# tested under wine. FreeImage has no mingw-w64 build here, so only the
+# platform layer and its test are built (GLIMRA_PLATFORM_ONLY): the one
+# part that differs between the systems.
+step_windows() (
+    # googletest: its sources in /usr/src/googletest, built with the cross compiler.
+    scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 googletest
+    local dir=build-mingw
+    configure "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DGLIMRA_PLATFORM_ONLY=ON \
+        -DCMAKE_CROSSCOMPILING_EMULATOR=wine
+    cmake --build "$dir" -j2
+    # A wine prefix of its own in the build directory; no window, no
+    # downloads of Mono or Gecko, no debug chatter. Its server would
+    # otherwise linger for a while.
+    export WINEPREFIX="$PWD/$dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    trap 'wineserver -k 2>/dev/null || true' EXIT
+    ctest --test-dir "$dir" --output-on-failure --timeout 300
+)
+
+fail() {
+    echo "ci: $*" >&2
+    return 1
+}
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+if [ $# -eq 0 ]; then
+    echo "usage: scripts/ci.sh STEP...   (steps: $steps)" >&2
+    exit 2
+fi
+if [ "$1" = list ]; then
+    echo "$steps"
+    exit 0
+fi
+for step in "$@"; do
+    case " $steps " in
+        *" $step "*) ;;
+        *) echo "ci: no step '$step' (steps: $steps)" >&2; exit 2 ;;
+    esac
+done
+for step in "$@"; do
+    echo "=== ci: $step"
+    "step_$step"
+done

@@ -1,0 +1,53 @@
+#include "app/same_bytes.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+bool SameContents(std::FILE* fileA, std::FILE* fileB) {
+    constexpr std::size_t kChunk = std::size_t{256} << 10;
+    const std::unique_ptr<unsigned char[]> chunks(new (std::nothrow) unsigned char[2 * kChunk]);
+    if (chunks == nullptr) {
+        return false;
+    }
+    unsigned char* chunkA = chunks.get();
+    unsigned char* chunkB = chunkA + kChunk;
+    for (;;) {
+        const std::size_t gotA = std::fread(chunkA, 1, kChunk, fileA);
+        const std::size_t gotB = std::fread(chunkB, 1, kChunk, fileB);
+        if (std::ferror(fileA) || std::ferror(fileB) || gotA != gotB ||
+            std::memcmp(chunkA, chunkB, gotA) != 0) {
+            return false;
+        }
+        if (gotA < kChunk) {
+            return true;
+        }
+    }
+}
+
+}  // namespace
+
+bool FilesHaveSameBytes(const char* pathA, const char* pathB) {
+    FileIdentity a;
+    FileIdentity b;
+    if (!QueryFileIdentity(pathA, a) || !QueryFileIdentity(pathB, b) || !a.isRegular ||
+        !b.isRegular || a.size != b.size) {
+        return false;
+    }
+    if (SameFile(a, b)) {
+        return true;
+    }
+    const File fileA(std::fopen(pathA, "rb"));
+    const File fileB(fileA != nullptr ? std::fopen(pathB, "rb") : nullptr);
+    return fileB != nullptr && SameContents(fileA.get(), fileB.get());
+}

@@ -1,0 +1,33 @@
+// A file that its readers see either complete or not at all: the bytes go
+// to a new file beside the target, which takes the target's place only on
+// Commit. Whatever was not committed is removed when the object goes.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+class AtomicFile {
+public:
+    explicit AtomicFile(const char* targetPath);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Where to write; null when no file could be made beside the target.
+    std::FILE* Stream() const { return file; }
+
+    // Flushes the bytes to the storage device and closes the file. False
+    // when that or an earlier step failed.
+    bool Close();
+
+    // Closes the file if still open and puts it in the target's place.
+    // False when any step failed; the target is then as it was.
+    bool Commit();
+
+private:
+    std::string target;
+    std::string tempPath;
+    std::FILE* file = nullptr;
+    bool failed = false;
+    bool committed = false;
+};

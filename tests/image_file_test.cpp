@@ -1,0 +1,52 @@
+#include "image/image_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "common/log.h"
+#include "image/atomic_file.h"
+#include "support/files.h"
+
+namespace {
+
+TEST(SaveImageFile, PitchBeyondTheLibraryIsAFailureToWrap) {
+    // The library takes the row pitch as an int; such a picture cannot be
+    // handed to it (no pixels are touched before that is found).
+    const Image huge{INT32_MAX / 3 + 1, 1, nullptr};
+    ::testing::internal::CaptureStdout();
+    EXPECT_THROW(SaveImageFile(&huge, "never-written.png"), FatalError);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "Failed to create freeimage for never-written.png\n\n");
+}
+
+TEST(AtomicFile, TargetChangesOnlyOnCommitAndNothingElseStays) {
+    const std::string dir = ::testing::TempDir() + "glimra_atomic_file_test";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string target = dir + "/out.png";
+    WriteFileBytes(target, "earlier");
+    {
+        AtomicFile file(target.c_str());
+        ASSERT_NE(file.Stream(), nullptr);
+        std::fputs("abandoned", file.Stream());
+        EXPECT_TRUE(file.Close());
+    }
+    EXPECT_EQ(ReadFileBytes(target), "earlier");
+    {
+        AtomicFile file(target.c_str());
+        std::fputs("new", file.Stream());
+        EXPECT_EQ(ReadFileBytes(target), "earlier");
+        EXPECT_TRUE(file.Commit());
+    }
+    EXPECT_EQ(ReadFileBytes(target), "new");
+    EXPECT_TRUE(TempFilesIn(dir).empty());
+
+    AtomicFile nowhere((dir + "/missing/out.png").c_str());
+    EXPECT_EQ(nowhere.Stream(), nullptr);
+    EXPECT_FALSE(nowhere.Commit());
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
