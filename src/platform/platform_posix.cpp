@@ -17,7 +17,7 @@
 namespace {
 
 // Below this size a buffer comes from the heap: mapping and unmapping cost
-// more than they save on small pictures.
+// more than they save on small blocks.
 constexpr std::size_t kMappedBufferThreshold = std::size_t{4} << 20;
 
 // The size of a transparent huge page on x86-64. Mappings start on this
