@@ -10,7 +10,9 @@ static bool LoadAndConvert(const char* path) {
     if (format == FIF_UNKNOWN) {
         return false;
     }
-    FIBITMAP* loaded = FreeImage_Load(format, path, 0);
+    // The flags of an exact comparison: stored PNG samples, accurate JPEG.
+    const int flags = format == FIF_PNG ? PNG_IGNOREGAMMA : format == FIF_JPEG ? JPEG_ACCURATE : 0;
+    FIBITMAP* loaded = FreeImage_Load(format, path, flags);
     if (loaded == nullptr) {
         return false;
     }

@@ -1,7 +1,8 @@
-// What the comparison sees of a file is the library's 24-bit form of its
-// first picture, as loaded with default flags: these pin down the parts of
+// What the comparison sees of a file is the 24-bit form of its first
+// picture, made of the samples the file stores: these pin down the parts of
 // it that a user could expect otherwise.
 #include "support/e2e_fixture.h"
+#include "support/png_files.h"
 
 #include <FreeImage.h>
 
@@ -108,6 +109,108 @@ TEST_F(ComparedForm, ExifOrientationIsNotApplied) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(Normalised(result.output),
               "Load source images took T ms\nImages are identical\nPerform diff took T ms\n");
+}
+
+TEST_F(ComparedForm, PngSamplesAreComparedAsStoredWhateverTheirGamma) {
+    // With gAMA 1.0 a gamma correction for the screen merges levels 254
+    // and 255; the stored samples keep them apart.
+    const std::string gamma1 = PngChunk("gAMA", std::string("\x00\x01\x86\xa0", 4));
+    const auto greyPixel = [&](char level) {
+        return MakePng(1, 1, 8, 0, std::string("\0", 1) + level, gamma1);
+    };
+    WriteFileBytes(Path("254.png"), greyPixel('\xfe'));
+    WriteFileBytes(Path("255.png"), greyPixel('\xff'));
+    EXPECT_EQ(Run({Path("254.png"), Path("255.png")}).exitStatus, 1);
+
+    Pixels24 stored = BlackPixels(1, 1);
+    stored.bytes = {254, 254, 254};
+    WriteRawBmp24(Path("254.bmp"), stored);
+    EXPECT_EQ(Run({Path("254.png"), Path("254.bmp")}).exitStatus, 0);
+}
+
+TEST_F(ComparedForm, JpegIsDecodedAccurately) {
+    // Other decoders (browsers, libjpeg-turbo's defaults) use the exact
+    // inverse DCT and smooth chroma upsampling; so does the comparison, and
+    // the library's fast approximation gives other pixels.
+    SavePicture(Path("photo.jpg"), PatternPixels(48, 32, 5));
+    WriteRawBmp24(Path("accurate.bmp"), ReadPicture(Path("photo.jpg"), JPEG_ACCURATE));
+    WriteRawBmp24(Path("fast.bmp"), ReadPicture(Path("photo.jpg"), JPEG_FAST));
+    ASSERT_NE(ReadFileBytes(Path("accurate.bmp")), ReadFileBytes(Path("fast.bmp")));
+    EXPECT_EQ(Run({Path("photo.jpg"), Path("accurate.bmp")}).exitStatus, 0);
+    EXPECT_EQ(Run({Path("photo.jpg"), Path("fast.bmp")}).exitStatus, 1);
+}
+
+TEST_F(ComparedForm, SixteenBitGreyIsReducedToItsHighByte) {
+    const auto save = [&](const std::string& name, int changedX, WORD change) {
+        FIBITMAP* grey = FreeImage_AllocateT(FIT_UINT16, 40, 30);
+        for (int y = 0; y < 30; ++y) {
+            auto* line = reinterpret_cast<WORD*>(FreeImage_GetScanLine(grey, 29 - y));
+            for (int x = 0; x < 40; ++x) {
+                line[x] = static_cast<WORD>((x * 6 + y * 3) << 8 | ((x * 37 + y) & 0xFF));
+                if (x == changedX && y == 7) {
+                    line[x] ^= change;
+                }
+            }
+        }
+        ASSERT_TRUE(FreeImage_Save(FIF_PNG, grey, Path(name).c_str(), 0));
+        FreeImage_Unload(grey);
+    };
+    save("grey16.png", -1, 0);
+    save("high-differs.png", 11, 0x0100);
+    save("low-differs.png", 11, 0x0001);
+    Pixels24 high = BlackPixels(40, 30);
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            std::memset(high.At(x, y), (x * 6 + y * 3) & 0xFF, 3);
+        }
+    }
+    WriteRawBmp24(Path("high.bmp"), high);
+
+    const ProcessResult itself = Run({Path("grey16.png"), Path("grey16.png"), "-v"});
+    EXPECT_EQ(itself.exitStatus, 0);
+    EXPECT_EQ(Normalised(itself.output),
+              "Load source images took T ms\nImages are identical\nPerform diff took T ms\n");
+    EXPECT_EQ(Run({Path("grey16.png"), Path("high.bmp")}).exitStatus, 0);
+    EXPECT_EQ(Run({Path("grey16.png"), Path("high-differs.png")}).exitStatus, 1);
+    EXPECT_EQ(Run({Path("grey16.png"), Path("low-differs.png")}).exitStatus, 0);
+}
+
+// A 2 x 1 RGB TIFF whose first directory holds a tag libtiff does not
+// know (0x829a, an Exif exposure time), as camera files do.
+std::string TiffWithUnknownTag() {
+    std::string file("II*\0", 4);
+    PutLittleEndian(file, 8, 4);
+    struct Entry {
+        std::uint16_t tag;
+        std::uint16_t type;
+        std::uint32_t value;
+    };
+    const std::uint32_t dataAt = 8 + 2 + 11 * 12 + 4;
+    const Entry entries[] = {
+        {256, 3, 2}, {257, 3, 1}, {258, 3, dataAt}, {259, 3, 1}, {262, 3, 2},
+        {273, 4, dataAt + 14}, {277, 3, 3}, {278, 3, 1}, {279, 4, 6}, {284, 3, 1},
+        {0x829a, 5, dataAt + 6}};
+    PutLittleEndian(file, 11, 2);
+    for (const Entry& entry : entries) {
+        PutLittleEndian(file, entry.tag, 2);
+        PutLittleEndian(file, entry.type, 2);
+        PutLittleEndian(file, entry.tag == 258 ? 3 : 1, 4);
+        PutLittleEndian(file, entry.value, 4);
+    }
+    PutLittleEndian(file, 0, 4);  // no further directory
+    for (int i = 0; i < 3; ++i) {
+        PutLittleEndian(file, 8, 2);  // bits per sample
+    }
+    PutLittleEndian(file, 1, 4);  // 1/100 s
+    PutLittleEndian(file, 100, 4);
+    return file + std::string("\x0a\x14\x1e\x28\x32\x3c", 6);
+}
+
+TEST_F(ComparedForm, LibraryWarningsStayOffStandardError) {
+    WriteFileBytes(Path("camera.tif"), TiffWithUnknownTag());
+    const ProcessResult result = Run({Path("camera.tif"), Path("camera.tif"), "-v"});
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(result.errors, "");
 }
 
 }  // namespace

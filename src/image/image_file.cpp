@@ -6,8 +6,11 @@
 #include <cstring>
 #include <memory>
 
+#include <cstdarg>
+
 #include "common/log.h"
 #include "image/atomic_file.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -32,18 +35,56 @@ void CopyWithoutFourthByte(const std::uint8_t* source, std::uint8_t* target,
     }
 }
 
+// The flags that make the library hand over the samples the file holds:
+// PNG without gamma correction, which would merge neighbouring levels, and
+// JPEG with the exact inverse DCT and smooth chroma upsampling that other
+// decoders use, not the fast approximation.
+int LoadFlags(FREE_IMAGE_FORMAT format) {
+    switch (format) {
+    case FIF_PNG: return PNG_IGNOREGAMMA;
+    case FIF_JPEG: return JPEG_ACCURATE;
+    default: return 0;
+    }
+}
+
+// libtiff reports every tag it does not know on standard error, dozens of
+// lines for an ordinary camera TIFF; the tool's messages are its standard
+// output, and standard error stays empty.
+void SilenceTiffWarnings() {
+    using Handler = void (*)(const char*, const char*, std::va_list);
+    using SetHandler = Handler (*)(Handler);
+    static const bool silenced = [] {
+        for (const char* name : {"TIFFSetWarningHandler", "TIFFSetErrorHandler"}) {
+            if (void* symbol = FindSymbol(nullptr, name)) {
+                reinterpret_cast<SetHandler>(symbol)(nullptr);
+            }
+        }
+        return true;
+    }();
+    static_cast<void>(silenced);
+}
+
 }  // namespace
 
 Image* LoadImageFile(const char* path) {
+    SilenceTiffWarnings();
     const FREE_IMAGE_FORMAT format = FreeImage_GetFileType(path, 0);
     if (format == FIF_UNKNOWN) {
         LogMessage("Unknown fileformat for %s", path);
         throw FatalError{};
     }
 
-    Bitmap bitmap(FreeImage_Load(format, path, 0));
+    Bitmap bitmap(FreeImage_Load(format, path, LoadFlags(format)));
     if (bitmap == nullptr) {
         FailToLoad(path);
+    }
+    // The 24-bit conversion refuses 16-bit grey; reduced to its high bytes
+    // first, as 48-bit colour is, it becomes ordinary 8-bit grey.
+    if (FreeImage_GetImageType(bitmap.get()) == FIT_UINT16) {
+        bitmap.reset(FreeImage_ConvertTo8Bits(bitmap.get()));
+        if (bitmap == nullptr) {
+            FailToLoad(path);
+        }
     }
     // A 24-bit picture needs no conversion, and a 32-bit one only loses its
     // fourth byte, which the copy below drops itself: the library's

@@ -54,3 +54,9 @@ bool SyncAndCloseFile(std::FILE* file);
 bool ReplaceFileAtomically(const char* from, const char* to);
 
 void RemoveFile(const char* path);
+
+// Shared libraries loaded while the program runs, and their symbols; null
+// when a library cannot be loaded or has no such symbol. With a null
+// `library`, FindSymbol looks through everything the process has loaded.
+void* OpenSharedLibrary(const char* fileName);
+void* FindSymbol(void* library, const char* name);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -132,3 +133,9 @@ bool ReplaceFileAtomically(const char* from, const char* to) {
 }
 
 void RemoveFile(const char* path) { unlink(path); }
+
+void* OpenSharedLibrary(const char* fileName) { return dlopen(fileName, RTLD_NOW | RTLD_LOCAL); }
+
+void* FindSymbol(void* library, const char* name) {
+    return dlsym(library != nullptr ? library : RTLD_DEFAULT, name);
+}

@@ -77,3 +77,13 @@ bool ReplaceFileAtomically(const char* from, const char* to) {
 }
 
 void RemoveFile(const char* path) { DeleteFileA(path); }
+
+void* OpenSharedLibrary(const char* fileName) {
+    return reinterpret_cast<void*>(LoadLibraryA(fileName));
+}
+
+void* FindSymbol(void* library, const char* name) {
+    const HMODULE module =
+        library != nullptr ? static_cast<HMODULE>(library) : GetModuleHandleA(nullptr);
+    return reinterpret_cast<void*>(GetProcAddress(module, name));
+}

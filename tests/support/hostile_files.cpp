@@ -7,31 +7,8 @@
 #include <vector>
 
 #include "support/files.h"
+#include "support/png_files.h"
 
-namespace {
-
-std::string PngChunk(const std::string& type, const std::string& data) {
-    std::string chunk;
-    PutBigEndian(chunk, static_cast<std::uint32_t>(data.size()));
-    const std::string body = type + data;
-    chunk += body;
-    PutBigEndian(chunk, static_cast<std::uint32_t>(
-                            crc32(0, reinterpret_cast<const Bytef*>(body.data()),
-                                  static_cast<uInt>(body.size()))));
-    return chunk;
-}
-
-const std::string kPngSignature("\x89PNG\r\n\x1a\n", 8);
-
-std::string PngHeaderChunk(std::uint32_t width, std::uint32_t height) {
-    std::string header;
-    PutBigEndian(header, width);
-    PutBigEndian(header, height);
-    header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, no interlace
-    return PngChunk("IHDR", header);
-}
-
-}  // namespace
 
 std::string BmpHeaderOnly(std::uint32_t width, std::uint32_t height) {
     std::string file = "BM";

@@ -103,9 +103,9 @@ void WriteRawBmp24(const std::string& path, const Pixels24& pixels, bool topDown
     WriteFileBytes(path, file);
 }
 
-Pixels24 ReadPicture(const std::string& path) {
+Pixels24 ReadPicture(const std::string& path, int loadFlags) {
     const FREE_IMAGE_FORMAT format = FreeImage_GetFileType(path.c_str(), 0);
-    FIBITMAP* loaded = FreeImage_Load(format, path.c_str(), 0);
+    FIBITMAP* loaded = FreeImage_Load(format, path.c_str(), loadFlags);
     if (loaded == nullptr) {
         throw std::runtime_error("test picture not readable: " + path);
     }

@@ -36,5 +36,6 @@ void SaveDepthPicture(const std::string& path, int width, int height, int bitsPe
 // order (negative height in the header) instead of the usual bottom-up.
 void WriteRawBmp24(const std::string& path, const Pixels24& pixels, bool topDown = false);
 
-// Reads a picture back through FreeImage in the tool's own form.
-Pixels24 ReadPicture(const std::string& path);
+// Reads a picture back through FreeImage in the tool's own form, loaded
+// with the library's flags `loadFlags`.
+Pixels24 ReadPicture(const std::string& path, int loadFlags = 0);

@@ -1,5 +1,6 @@
 #include "support/run_process.h"
 
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,33 +31,54 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     }
     argv.push_back(nullptr);
 
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
         std::abort();
     }
     const pid_t child = fork();
     if (child == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
+        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        for (const int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
+            close(fd);
+        }
         SetLimit(RLIMIT_AS, limits.addressSpaceBytes);
         SetLimit(RLIMIT_FSIZE, limits.fileSizeBytes);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
-    close(pipeFds[1]);
+    close(outPipe[1]);
+    close(errPipe[1]);
 
+    // Both pipes at once: a child that fills one while we wait on the
+    // other would never finish.
     ProcessResult result;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.output, &result.errors};
+    int open = 2;
     char buffer[4096];
-    for (;;) {
-        const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
-        if (got > 0) {
-            result.output.append(buffer, static_cast<std::size_t>(got));
-        } else if (got == 0 || errno != EINTR) {
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
             break;
         }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
     }
-    close(pipeFds[0]);
 
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {

@@ -1,5 +1,5 @@
 // Runs the built binary as a child process and collects what a script would
-// see of it: standard output and how it ended.
+// see of it: standard output, standard error and how it ended.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,7 @@ struct ProcessResult {
     int exitStatus = -1;   // -1 when the process did not exit normally
     int signal = 0;        // the signal that ended it, 0 if none
     std::string output;    // everything written to standard output
+    std::string errors;    // everything written to standard error
 };
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,

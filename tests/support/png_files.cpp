@@ -1,0 +1,56 @@
+#include "support/png_files.h"
+
+#include <zlib.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "support/files.h"
+
+const std::string kPngSignature("\x89PNG\r\n\x1a\n", 8);
+
+std::string PngChunk(const std::string& type, const std::string& data) {
+    std::string chunk;
+    PutBigEndian(chunk, static_cast<std::uint32_t>(data.size()));
+    const std::string body = type + data;
+    chunk += body;
+    PutBigEndian(chunk, static_cast<std::uint32_t>(
+                            crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                  static_cast<uInt>(body.size()))));
+    return chunk;
+}
+
+std::string PngHeaderChunk(std::uint32_t width, std::uint32_t height, int bitDepth,
+                           int colourType, int interlace) {
+    std::string header;
+    PutBigEndian(header, width);
+    PutBigEndian(header, height);
+    header.push_back(static_cast<char>(bitDepth));
+    header.push_back(static_cast<char>(colourType));
+    header.push_back(0);  // deflate
+    header.push_back(0);  // adaptive filtering
+    header.push_back(static_cast<char>(interlace));
+    return PngChunk("IHDR", header);
+}
+
+std::string Deflated(const std::string& bytes, int level) {
+    uLongf size = compressBound(static_cast<uLong>(bytes.size()));
+    std::vector<Bytef> out(size);
+    if (compress2(out.data(), &size, reinterpret_cast<const Bytef*>(bytes.data()),
+                  static_cast<uLong>(bytes.size()), level) != Z_OK) {
+        throw std::runtime_error("zlib refused to compress");
+    }
+    return std::string(reinterpret_cast<const char*>(out.data()), size);
+}
+
+std::string MakePng(std::uint32_t width, std::uint32_t height, int bitDepth, int colourType,
+                    const std::string& scanlines, const std::string& chunksBeforeData,
+                    int interlace, std::size_t idatSize) {
+    std::string file = kPngSignature + PngHeaderChunk(width, height, bitDepth, colourType, interlace) +
+                       chunksBeforeData;
+    const std::string stream = Deflated(scanlines);
+    for (std::size_t at = 0; at < stream.size(); at += idatSize) {
+        file += PngChunk("IDAT", stream.substr(at, idatSize));
+    }
+    return file + PngChunk("IEND", "");
+}
