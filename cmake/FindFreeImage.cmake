@@ -1,5 +1,6 @@
 # FreeImage ships neither a CMake package nor a pkg-config file.
-# Provides FreeImage::FreeImage and FreeImage_FOUND.
+# Provides FreeImage::FreeImage (linked), FreeImage::Headers (its header
+# only, for code that loads the library at run time) and FreeImage_FOUND.
 find_path(FreeImage_INCLUDE_DIR NAMES FreeImage.h)
 find_library(FreeImage_LIBRARY NAMES freeimage FreeImage)
 
@@ -11,6 +12,9 @@ if(FreeImage_FOUND AND NOT TARGET FreeImage::FreeImage)
     add_library(FreeImage::FreeImage UNKNOWN IMPORTED)
     set_target_properties(FreeImage::FreeImage PROPERTIES
         IMPORTED_LOCATION "${FreeImage_LIBRARY}"
+        INTERFACE_INCLUDE_DIRECTORIES "${FreeImage_INCLUDE_DIR}")
+    add_library(FreeImage::Headers INTERFACE IMPORTED)
+    set_target_properties(FreeImage::Headers PROPERTIES
         INTERFACE_INCLUDE_DIRECTORIES "${FreeImage_INCLUDE_DIR}")
 endif()
 mark_as_advanced(FreeImage_INCLUDE_DIR FreeImage_LIBRARY)

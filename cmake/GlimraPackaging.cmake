@@ -11,8 +11,10 @@ set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
-# dpkg-shlibdeps finds the runtime libraries the binary links, FreeImage's
-# libfreeimage3 among them, with the versions the build saw.
+# dpkg-shlibdeps finds the runtime libraries the binary links, with the
+# versions the build saw. FreeImage is loaded at run time, so it is named
+# here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfreeimage3 (>= 3.18.0)")
 
 include(CPack)

@@ -72,6 +72,12 @@ bool RunBoth(const KernelPair& kernel, Buffers& buffers) {
     const bool scalarDiffers = kernel.scalar(buffers.a->pixels, buffers.b->pixels,
                                              buffers.scalarOut->pixels, buffers.Blocks());
     EXPECT_EQ(vectorDiffers, scalarDiffers) << kernel.name << " payload " << buffers.payload;
+    // The compare-only kernel and its twin decide the same, writing nothing.
+    EXPECT_EQ(CompareBlocks(buffers.a->pixels, buffers.b->pixels, buffers.Blocks()), scalarDiffers)
+        << "payload " << buffers.payload;
+    EXPECT_EQ(CompareBlocks_scalar(buffers.a->pixels, buffers.b->pixels, buffers.Blocks()),
+              scalarDiffers)
+        << "payload " << buffers.payload;
     const std::size_t written = buffers.Blocks() * 16;
     EXPECT_EQ(std::memcmp(buffers.vectorOut->pixels, buffers.scalarOut->pixels, written), 0)
         << kernel.name << " payload " << buffers.payload;
@@ -174,6 +180,8 @@ TEST(DiffKernels, StayWithinTheirBlocks) {
             }
             EXPECT_TRUE(kernel.vector(a.data, b.data, out.data, blocks)) << kernel.name;
             EXPECT_FALSE(kernel.vector(a.data, a.data, out.data, blocks)) << kernel.name;
+            EXPECT_TRUE(CompareBlocks(a.data, b.data, blocks));
+            EXPECT_FALSE(CompareBlocks(b.data, b.data, blocks));
         }
     }
 }

@@ -2,6 +2,9 @@
 // depth or name; what is written keeps orientation and channel order.
 #include "support/e2e_fixture.h"
 
+#include <cstdlib>
+#include <filesystem>
+
 namespace {
 
 using ImageFiles = EndToEnd;
@@ -147,6 +150,36 @@ TEST_F(ImageFiles, SaveFailuresAreReportedAndLeaveNoFile) {
         EXPECT_FALSE(FileExists(Path(name))) << name;
     }
     EXPECT_TRUE(TempFilesIn(dir).empty()) << "a temporary file was left behind";
+}
+
+TEST_F(ImageFiles, PngAndBmpNeedNoPictureLibraryOtherFormatsSayTheyCannotLoadIt) {
+    // The picture library hidden behind an empty file, in a mount namespace
+    // of this run's own.
+    const std::string library = std::filesystem::canonical("/usr/lib/x86_64-linux-gnu/libfreeimage.so.3");
+    const auto runHidden = [&](const std::string& program, const std::vector<std::string>& args) {
+        std::vector<std::string> command = {
+            "--mount", "--propagation", "private", "sh", "-c",
+            "mount --bind /dev/null " + library + " && exec \"$@\"", "sh", program};
+        command.insert(command.end(), args.begin(), args.end());
+        return RunProcess("/usr/bin/unshare", command);
+    };
+    if (runHidden("/bin/true", {}).exitStatus != 0) {
+        GTEST_SKIP() << "no mount namespace here";
+    }
+    const Pixels24 pixels = PatternPixels(9, 4);
+    SavePicture(Path("a.png"), pixels);
+    WriteRawBmp24(Path("a.bmp"), pixels);
+    SavePicture(Path("a.tif"), pixels);
+
+    const std::string binary = std::getenv("GLIMRA_BINARY");
+    ProcessResult result = runHidden(binary, {Path("a.png"), Path("a.bmp"), "-v"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(Normalised(result.output),
+              "Load source images took T ms\nImages are identical\nPerform diff took T ms\n");
+    result = runHidden(binary, {Path("a.png"), Path("a.tif"), "-v"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(Normalised(result.output),
+              "Cannot load the picture library libfreeimage.so.3\nLoad source images took T ms\n");
 }
 
 }  // namespace

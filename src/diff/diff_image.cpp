@@ -14,3 +14,8 @@ Image* CreateDiffImage(const Image* a, const Image* b, DiffMode mode) {
     }
     return result;
 }
+
+bool ImagesDiffer(const Image* a, const Image* b) {
+    return CompareBlocks(a->pixels, b->pixels,
+                         DiffBlockCount(ImagePayloadSize(a->width, a->height)));
+}

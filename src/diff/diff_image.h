@@ -8,3 +8,7 @@ enum class DiffMode { AbsDelta = 0, Xor = 1 };
 // checked SameDimensions; the size is taken from `a`), or null when no byte
 // differs. The caller owns the result.
 Image* CreateDiffImage(const Image* a, const Image* b, DiffMode mode);
+
+// Whether any byte of two pictures of equal size differs, decided without
+// making a difference picture.
+bool ImagesDiffer(const Image* a, const Image* b);

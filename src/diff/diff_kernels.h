@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/simd.h"
+
 // Blocks covering `payloadBytes`, the last one possibly reaching into the tail.
 inline std::size_t DiffBlockCount(std::size_t payloadBytes) {
     return (payloadBytes + 15) / 16;
@@ -21,6 +23,8 @@ inline std::size_t DiffBlockCount(std::size_t payloadBytes) {
 
 using DiffKernel = bool (*)(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out,
                             std::size_t blockCount);
+using CompareKernel = bool (*)(const std::uint8_t* a, const std::uint8_t* b,
+                               std::size_t blockCount);
 
 // out = max(a, b) - min(a, b) per byte; true when some byte differs.
 bool DiffAbsDelta_scalar(const std::uint8_t* a, const std::uint8_t* b,
@@ -28,23 +32,25 @@ bool DiffAbsDelta_scalar(const std::uint8_t* a, const std::uint8_t* b,
 // out = a ^ b per byte; true when some byte differs.
 bool DiffXor_scalar(const std::uint8_t* a, const std::uint8_t* b,
                     std::uint8_t* out, std::size_t blockCount);
+// The decision alone, for a run that writes no difference picture: true
+// when some byte differs; no output buffer.
+bool CompareBlocks_scalar(const std::uint8_t* a, const std::uint8_t* b, std::size_t blockCount);
 
-#if !GLIMRA_FORCE_SCALAR && \
-    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
-#define GLIMRA_HAVE_SSE2 1
+#if GLIMRA_HAVE_SSE2
 bool DiffAbsDelta_sse2(const std::uint8_t* a, const std::uint8_t* b,
                        std::uint8_t* out, std::size_t blockCount);
 bool DiffXor_sse2(const std::uint8_t* a, const std::uint8_t* b,
                   std::uint8_t* out, std::size_t blockCount);
-#else
-#define GLIMRA_HAVE_SSE2 0
+bool CompareBlocks_sse2(const std::uint8_t* a, const std::uint8_t* b, std::size_t blockCount);
 #endif
 
 // The kernels the tool runs, chosen here and nowhere else.
 #if GLIMRA_HAVE_SSE2
 constexpr DiffKernel DiffAbsDelta = DiffAbsDelta_sse2;
 constexpr DiffKernel DiffXor = DiffXor_sse2;
+constexpr CompareKernel CompareBlocks = CompareBlocks_sse2;
 #else
 constexpr DiffKernel DiffAbsDelta = DiffAbsDelta_scalar;
 constexpr DiffKernel DiffXor = DiffXor_scalar;
+constexpr CompareKernel CompareBlocks = CompareBlocks_scalar;
 #endif

@@ -36,3 +36,12 @@ bool DiffXor_scalar(const std::uint8_t* a, const std::uint8_t* b,
                     std::uint8_t* out, std::size_t blockCount) {
     return DiffBytes<XorByte>(a, b, out, blockCount);
 }
+
+bool CompareBlocks_scalar(const std::uint8_t* a, const std::uint8_t* b, std::size_t blockCount) {
+    const std::size_t size = blockCount * 16;
+    unsigned any = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        any |= static_cast<unsigned>(a[i] ^ b[i]);
+    }
+    return any != 0;
+}

@@ -18,13 +18,18 @@ namespace {
 // outputs stay in the cache, where ordinary stores are faster.
 constexpr std::size_t kStreamingBlockCount = std::size_t{1} << 20;
 
-// *out = value, both 16-byte aligned; the streaming form bypasses the cache.
-template <bool Streaming>
-inline void StoreBlock(std::uint8_t* out, __m128i value) {
-    if (Streaming) {
-        _mm_stream_si128(reinterpret_cast<__m128i*>(out), value);
-    } else {
-        _mm_store_si128(reinterpret_cast<__m128i*>(out), value);
+// How a block of output reaches memory: through the cache, past it, or
+// not at all when only the decision is wanted.
+enum class Store { Cached, Streaming, None };
+
+// out[offset .. offset + 15] = value, 16-byte aligned; the streaming form
+// bypasses the cache. With Store::None `out` may be null.
+template <Store How>
+inline void StoreBlock(std::uint8_t* out, std::size_t offset, __m128i value) {
+    if (How == Store::Streaming) {
+        _mm_stream_si128(reinterpret_cast<__m128i*>(out + offset), value);
+    } else if (How == Store::Cached) {
+        _mm_store_si128(reinterpret_cast<__m128i*>(out + offset), value);
     }
 }
 
@@ -41,7 +46,7 @@ struct XorOutput {
     static __m128i Of(__m128i va, __m128i vb) { return _mm_xor_si128(va, vb); }
 };
 
-template <typename Output, bool Streaming>
+template <typename Output, Store How>
 bool DiffBlocks(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out,
                 std::size_t blockCount) {
     __m128i differences = _mm_setzero_si128();
@@ -51,7 +56,7 @@ bool DiffBlocks(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out,
         const __m128i va = _mm_load_si128(reinterpret_cast<const __m128i*>(a + offset));
         const __m128i vb = _mm_load_si128(reinterpret_cast<const __m128i*>(b + offset));
         // out[offset + i] = Output::Of(va, vb)[i]
-        StoreBlock<Streaming>(out + offset, Output::Of(va, vb));
+        StoreBlock<How>(out, offset, Output::Of(va, vb));
         // differences.low64 |= sum |va[i] - vb[i]| for i in 0..7,
         // differences.high64 |= the same sum for i in 8..15.
         differences = _mm_or_si128(differences, _mm_sad_epu8(va, vb));
@@ -64,9 +69,9 @@ template <typename Output>
 bool DiffAllBlocks(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out,
                    std::size_t blockCount) {
     if (blockCount < kStreamingBlockCount) {
-        return DiffBlocks<Output, false>(a, b, out, blockCount);
+        return DiffBlocks<Output, Store::Cached>(a, b, out, blockCount);
     }
-    const bool differ = DiffBlocks<Output, true>(a, b, out, blockCount);
+    const bool differ = DiffBlocks<Output, Store::Streaming>(a, b, out, blockCount);
     // Streamed stores are weakly ordered: make them visible before anyone
     // reads the output.
     _mm_sfence();
@@ -83,6 +88,10 @@ bool DiffAbsDelta_sse2(const std::uint8_t* a, const std::uint8_t* b,
 bool DiffXor_sse2(const std::uint8_t* a, const std::uint8_t* b,
                   std::uint8_t* out, std::size_t blockCount) {
     return DiffAllBlocks<XorOutput>(a, b, out, blockCount);
+}
+
+bool CompareBlocks_sse2(const std::uint8_t* a, const std::uint8_t* b, std::size_t blockCount) {
+    return DiffBlocks<XorOutput, Store::None>(a, b, nullptr, blockCount);
 }
 
 #endif

@@ -50,3 +50,41 @@ void DestroyImage(Image* image) {
 bool SameDimensions(const Image* a, const Image* b) {
     return a->width == b->width && a->height == b->height;
 }
+
+DecodeBuffer::DecodeBuffer(std::int32_t pictureWidth, std::int32_t pictureHeight,
+                           std::size_t bytes)
+    : width(pictureWidth),
+      height(pictureHeight),
+      capacity(bytes),
+      data(static_cast<std::uint8_t*>(AllocateBuffer(bytes, kImageAlignment))) {}
+
+DecodeBuffer::~DecodeBuffer() { FreeBuffer(data, capacity); }
+
+Image* DecodeBuffer::TakeImage() {
+    const std::size_t payload = ImagePayloadSize(width, height);
+    const std::size_t size = ImageBufferSize(width, height);
+    Image* image = new (std::nothrow) Image{width, height, nullptr};
+    if (image == nullptr || data == nullptr) {
+        delete image;
+        return nullptr;
+    }
+    if (ShrinkBuffer(data, capacity, size)) {
+        image->pixels = data;
+    } else {
+        image->pixels = static_cast<std::uint8_t*>(AllocateBuffer(size, kImageAlignment));
+        if (image->pixels == nullptr && size > 0) {
+            delete image;
+            return nullptr;
+        }
+        if (payload > 0) {
+            std::memcpy(image->pixels, data, payload);
+        }
+        FreeBuffer(data, capacity);
+    }
+    data = nullptr;
+    capacity = 0;
+    if (size > payload) {
+        std::memset(image->pixels + payload, 0, size - payload);
+    }
+    return image;
+}

@@ -34,4 +34,30 @@ std::size_t ImageBufferSize(std::int32_t width, std::int32_t height);
 Image* CreateImage(std::int32_t width, std::int32_t height);
 void DestroyImage(Image* image);
 
+// Room for a reader that decodes in place: a block of `capacity` bytes (at
+// least ImageBufferSize), aligned as a picture's buffer, whose first bytes
+// become the payload of the picture TakeImage makes of it. Freed if no
+// picture is taken. Never throws: Data() is null when memory runs out, and
+// TakeImage returns null if the record cannot be made.
+class DecodeBuffer {
+public:
+    DecodeBuffer(std::int32_t width, std::int32_t height, std::size_t capacity);
+    ~DecodeBuffer();
+    DecodeBuffer(const DecodeBuffer&) = delete;
+    DecodeBuffer& operator=(const DecodeBuffer&) = delete;
+
+    std::uint8_t* Data() const { return data; }
+    std::size_t Capacity() const { return capacity; }
+
+    // The picture, with its tail zeroed and what lies beyond its buffer
+    // given back (or its payload copied to a buffer of its own size).
+    Image* TakeImage();
+
+private:
+    std::int32_t width;
+    std::int32_t height;
+    std::size_t capacity;
+    std::uint8_t* data;
+};
+
 bool SameDimensions(const Image* a, const Image* b);

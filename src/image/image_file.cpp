@@ -1,38 +1,29 @@
 #include "image/image_file.h"
 
-#include <FreeImage.h>
-
 #include <climits>
 #include <cstring>
 #include <memory>
 
-#include <cstdarg>
-
 #include "common/log.h"
 #include "image/atomic_file.h"
-#include "platform/platform.h"
+#include "image/freeimage_library.h"
+#include "image/own_readers.h"
+#include "image/pixel_rows.h"
 
 namespace {
 
 struct BitmapUnloader {
-    void operator()(FIBITMAP* bitmap) const { FreeImage_Unload(bitmap); }
+    void operator()(FIBITMAP* bitmap) const { FreeImage().Unload(bitmap); }
 };
 using Bitmap = std::unique_ptr<FIBITMAP, BitmapUnloader>;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
 
 [[noreturn]] void FailToLoad(const char* path) {
     LogMessage("Failed to load %s", path);
     throw FatalError{};
-}
-
-// What the library's 32-to-24-bit conversion does to one scan line: the
-// three colour bytes of each pixel stay in their order, alpha goes.
-void CopyWithoutFourthByte(const std::uint8_t* source, std::uint8_t* target,
-                           std::size_t pixels) {
-    for (std::size_t i = 0; i < pixels; ++i) {
-        target[3 * i] = source[4 * i];
-        target[3 * i + 1] = source[4 * i + 1];
-        target[3 * i + 2] = source[4 * i + 2];
-    }
 }
 
 // The flags that make the library hand over the samples the file holds:
@@ -47,41 +38,24 @@ int LoadFlags(FREE_IMAGE_FORMAT format) {
     }
 }
 
-// libtiff reports every tag it does not know on standard error, dozens of
-// lines for an ordinary camera TIFF; the tool's messages are its standard
-// output, and standard error stays empty.
-void SilenceTiffWarnings() {
-    using Handler = void (*)(const char*, const char*, std::va_list);
-    using SetHandler = Handler (*)(Handler);
-    static const bool silenced = [] {
-        for (const char* name : {"TIFFSetWarningHandler", "TIFFSetErrorHandler"}) {
-            if (void* symbol = FindSymbol(nullptr, name)) {
-                reinterpret_cast<SetHandler>(symbol)(nullptr);
-            }
-        }
-        return true;
-    }();
-    static_cast<void>(silenced);
-}
-
 }  // namespace
 
-Image* LoadImageFile(const char* path) {
-    SilenceTiffWarnings();
-    const FREE_IMAGE_FORMAT format = FreeImage_GetFileType(path, 0);
+Image* LoadImageFileWithLibrary(const char* path) {
+    const FreeImageLibrary& library = FreeImage();
+    const FREE_IMAGE_FORMAT format = library.GetFileType(path, 0);
     if (format == FIF_UNKNOWN) {
         LogMessage("Unknown fileformat for %s", path);
         throw FatalError{};
     }
 
-    Bitmap bitmap(FreeImage_Load(format, path, LoadFlags(format)));
+    Bitmap bitmap(library.Load(format, path, LoadFlags(format)));
     if (bitmap == nullptr) {
         FailToLoad(path);
     }
     // The 24-bit conversion refuses 16-bit grey; reduced to its high bytes
     // first, as 48-bit colour is, it becomes ordinary 8-bit grey.
-    if (FreeImage_GetImageType(bitmap.get()) == FIT_UINT16) {
-        bitmap.reset(FreeImage_ConvertTo8Bits(bitmap.get()));
+    if (library.GetImageType(bitmap.get()) == FIT_UINT16) {
+        bitmap.reset(library.ConvertTo8Bits(bitmap.get()));
         if (bitmap == nullptr) {
             FailToLoad(path);
         }
@@ -89,28 +63,30 @@ Image* LoadImageFile(const char* path) {
     // A 24-bit picture needs no conversion, and a 32-bit one only loses its
     // fourth byte, which the copy below drops itself: the library's
     // conversion would cost a whole frame of fresh memory for either.
-    const bool plainBitmap = FreeImage_GetImageType(bitmap.get()) == FIT_BITMAP;
-    const unsigned sourceBpp = FreeImage_GetBPP(bitmap.get());
+    const bool plainBitmap = library.GetImageType(bitmap.get()) == FIT_BITMAP;
+    const unsigned sourceBpp = library.GetBPP(bitmap.get());
     if (!plainBitmap || (sourceBpp != 24 && sourceBpp != 32)) {
-        bitmap.reset(FreeImage_ConvertTo24Bits(bitmap.get()));
+        bitmap.reset(library.ConvertTo24Bits(bitmap.get()));
         if (bitmap == nullptr) {
             FailToLoad(path);
         }
     }
 
-    const unsigned width = FreeImage_GetWidth(bitmap.get());
-    const unsigned height = FreeImage_GetHeight(bitmap.get());
+    const unsigned width = library.GetWidth(bitmap.get());
+    const unsigned height = library.GetHeight(bitmap.get());
     if (width > INT32_MAX || height > INT32_MAX) {
         FailToLoad(path);
     }
     Image* image = CreateImage(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
 
-    // The library keeps the bottom row in scan line 0 and pads each scan
-    // line to 4 bytes; the Image is top-down and packed.
+    // The library keeps the bottom row first and pads each row to 4 bytes;
+    // the Image is top-down and packed.
+    const BYTE* bits = library.GetBits(bitmap.get());
+    const std::size_t pitch = library.GetPitch(bitmap.get());
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-    const bool fourBytesPerPixel = FreeImage_GetBPP(bitmap.get()) == 32;
-    for (unsigned row = 0; row < height; ++row) {
-        const BYTE* line = FreeImage_GetScanLine(bitmap.get(), static_cast<int>(height - 1 - row));
+    const bool fourBytesPerPixel = library.GetBPP(bitmap.get()) == 32;
+    for (std::size_t row = 0; row < height; ++row) {
+        const BYTE* line = bits + (height - 1 - row) * pitch;
         std::uint8_t* target = image->pixels + row * rowBytes;
         if (fourBytesPerPixel) {
             CopyWithoutFourthByte(line, target, width);
@@ -119,6 +95,17 @@ Image* LoadImageFile(const char* path) {
         }
     }
     return image;
+}
+
+Image* LoadImageFile(const char* path) {
+    {
+        const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+        const ReadResult own = file != nullptr ? ReadWithOwnReader(file.get()) : ReadResult{};
+        if (own.image != nullptr) {
+            return own.image;
+        }
+    }
+    return LoadImageFileWithLibrary(path);
 }
 
 namespace {
@@ -162,14 +149,15 @@ bool EncodeToFile(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, const char* path) 
     }
     CheckedOutput output{file.Stream(), false};
     FreeImageIO io{ReadNothing, WriteChecked, SeekChecked, TellChecked};
-    const bool encoded = FreeImage_SaveToHandle(format, bitmap, &io, &output, 0) != 0;
+    const bool encoded = FreeImage().SaveToHandle(format, bitmap, &io, &output, 0) != 0;
     return encoded && !output.failed && file.Commit();
 }
 
 }  // namespace
 
 void SaveImageFile(const Image* image, const char* path) {
-    const FREE_IMAGE_FORMAT format = FreeImage_GetFIFFromFilename(path);
+    const FreeImageLibrary& library = FreeImage();
+    const FREE_IMAGE_FORMAT format = library.GetFIFFromFilename(path);
     if (format == FIF_UNKNOWN) {
         LogMessage("Can't save to unknown filetype %s\n", path);
         throw FatalError{};
@@ -177,7 +165,7 @@ void SaveImageFile(const Image* image, const char* path) {
 
     // The library takes the pitch as an int.
     const bool pitchFits = image->width <= INT_MAX / 3;
-    const Bitmap bitmap(pitchFits ? FreeImage_ConvertFromRawBits(
+    const Bitmap bitmap(pitchFits ? library.ConvertFromRawBits(
                                         image->pixels, image->width, image->height,
                                         image->width * 3, 24, 0xFF000000, 0x00FF0000,
                                         0x0000FF00, TRUE)
@@ -186,7 +174,7 @@ void SaveImageFile(const Image* image, const char* path) {
         LogMessage("Failed to create freeimage for %s\n", path);
         throw FatalError{};
     }
-    FreeImage_SetTransparent(bitmap.get(), FALSE);
+    library.SetTransparent(bitmap.get(), FALSE);
 
     if (!EncodeToFile(format, bitmap.get(), path)) {
         LogMessage("Failed to save %s", path);

@@ -18,6 +18,12 @@
 void* AllocateBuffer(std::size_t size, std::size_t alignment);
 void FreeBuffer(void* memory, std::size_t size);
 
+// Turns a block from AllocateBuffer(size) into one that FreeBuffer(memory,
+// newSize) frees, giving back to the OS what lies beyond `newSize`
+// (newSize <= size). False, with nothing changed, where that cannot be done
+// in place: the caller then copies what it keeps into a smaller block.
+bool ShrinkBuffer(void* memory, std::size_t size, std::size_t newSize);
+
 // Gives heap memory that has been freed back to the OS where the heap
 // would otherwise keep it for later use.
 void ReleaseFreeHeapMemory();
@@ -37,6 +43,8 @@ struct FileIdentity {
 
 // False when nothing can be found at `path`.
 bool QueryFileIdentity(const char* path, FileIdentity& identity);
+// The same for a file already open.
+bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity);
 // True only when both identities are known to name one and the same file.
 bool SameFile(const FileIdentity& a, const FileIdentity& b);
 

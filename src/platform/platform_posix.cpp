@@ -72,21 +72,53 @@ void FreeBuffer(void* memory, std::size_t size) {
     }
 }
 
+bool ShrinkBuffer(void* memory, std::size_t size, std::size_t newSize) {
+    // Only a mapping can give back its end without moving.
+    if (newSize < kMappedBufferThreshold || memory == nullptr) {
+        return false;
+    }
+    const std::size_t kept = MappedLength(newSize);
+    const std::size_t mapped = MappedLength(size);
+    if (mapped > kept) {
+        munmap(static_cast<char*>(memory) + kept, mapped - kept);
+    }
+    return true;
+}
+
 void ReleaseFreeHeapMemory() {
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
 }
 
+namespace {
+
+FileIdentity IdentityOf(const struct stat& info) {
+    FileIdentity identity;
+    identity.isRegular = S_ISREG(info.st_mode);
+    identity.size = static_cast<std::uint64_t>(info.st_size);
+    identity.device = static_cast<std::uint64_t>(info.st_dev);
+    identity.fileNumber = static_cast<std::uint64_t>(info.st_ino);
+    return identity;
+}
+
+}  // namespace
+
 bool QueryFileIdentity(const char* path, FileIdentity& identity) {
     struct stat info {};
     if (stat(path, &info) != 0) {
         return false;
     }
-    identity.isRegular = S_ISREG(info.st_mode);
-    identity.size = static_cast<std::uint64_t>(info.st_size);
-    identity.device = static_cast<std::uint64_t>(info.st_dev);
-    identity.fileNumber = static_cast<std::uint64_t>(info.st_ino);
+    identity = IdentityOf(info);
+    return true;
+}
+
+bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity) {
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0) {
+        return false;
+    }
+    identity = IdentityOf(info);
     return true;
 }
 

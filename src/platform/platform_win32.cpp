@@ -20,18 +20,37 @@ void* AllocateBuffer(std::size_t size, std::size_t alignment) {
 
 void FreeBuffer(void* memory, std::size_t) { _aligned_free(memory); }
 
+bool ShrinkBuffer(void*, std::size_t, std::size_t) { return false; }
+
 void ReleaseFreeHeapMemory() {}
+
+namespace {
+
+FileIdentity IdentityOf(const struct _stat64& info) {
+    FileIdentity identity;
+    identity.isRegular = (info.st_mode & _S_IFREG) != 0;
+    identity.size = static_cast<std::uint64_t>(info.st_size);
+    // No file number without opening the file: identity stays unknown.
+    return identity;
+}
+
+}  // namespace
 
 bool QueryFileIdentity(const char* path, FileIdentity& identity) {
     struct _stat64 info {};
     if (_stat64(path, &info) != 0) {
         return false;
     }
-    identity.isRegular = (info.st_mode & _S_IFREG) != 0;
-    identity.size = static_cast<std::uint64_t>(info.st_size);
-    // No file number without opening the file: identity stays unknown.
-    identity.device = 0;
-    identity.fileNumber = 0;
+    identity = IdentityOf(info);
+    return true;
+}
+
+bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity) {
+    struct _stat64 info {};
+    if (_fstat64(_fileno(file), &info) != 0) {
+        return false;
+    }
+    identity = IdentityOf(info);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <cstdlib>
 #include <stdexcept>
 #include <vector>
 
@@ -53,4 +54,46 @@ std::string MakePng(std::uint32_t width, std::uint32_t height, int bitDepth, int
         file += PngChunk("IDAT", stream.substr(at, idatSize));
     }
     return file + PngChunk("IEND", "");
+}
+
+namespace {
+
+int PaethPredictor(int left, int up, int upLeft) {
+    const int p = left + up - upLeft;
+    const int pa = std::abs(p - left);
+    const int pb = std::abs(p - up);
+    const int pc = std::abs(p - upLeft);
+    if (pa <= pb && pa <= pc) {
+        return left;
+    }
+    return pb <= pc ? up : upLeft;
+}
+
+}  // namespace
+
+std::string FilterRows(const std::string& raw, std::size_t rowBytes, std::size_t bpp,
+                       const std::function<int(std::size_t row)>& filterOf) {
+    std::string out;
+    const std::string zeros(rowBytes, '\0');
+    for (std::size_t y = 0; y * rowBytes < raw.size(); ++y) {
+        const auto* row = reinterpret_cast<const unsigned char*>(raw.data() + y * rowBytes);
+        const auto* up = reinterpret_cast<const unsigned char*>(
+            y == 0 ? zeros.data() : raw.data() + (y - 1) * rowBytes);
+        const int filter = filterOf(y);
+        out.push_back(static_cast<char>(filter));
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+            const int left = i >= bpp ? row[i - bpp] : 0;
+            const int upLeft = i >= bpp ? up[i - bpp] : 0;
+            int predicted = 0;
+            switch (filter) {
+            case 1: predicted = left; break;
+            case 2: predicted = up[i]; break;
+            case 3: predicted = (left + up[i]) / 2; break;
+            case 4: predicted = PaethPredictor(left, up[i], upLeft); break;
+            default: break;
+            }
+            out.push_back(static_cast<char>((row[i] - predicted) & 0xFF));
+        }
+    }
+    return out;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 extern const std::string kPngSignature;
@@ -23,3 +24,9 @@ std::string Deflated(const std::string& bytes, int level = 6);
 std::string MakePng(std::uint32_t width, std::uint32_t height, int bitDepth, int colourType,
                     const std::string& scanlines, const std::string& chunksBeforeData = "",
                     int interlace = 0, std::size_t idatSize = std::size_t{1} << 20);
+
+// Raw rows (each `rowBytes` long, no filter bytes) filtered the way an
+// encoder would: row y with filter type filterOf(y) (0 to 4), led by its
+// filter byte. `bpp` is the number of bytes of one pixel, at least 1.
+std::string FilterRows(const std::string& raw, std::size_t rowBytes, std::size_t bpp,
+                       const std::function<int(std::size_t row)>& filterOf);

@@ -1,0 +1,75 @@
+#include "image/freeimage_library.h"
+
+#include <cstdarg>
+
+#include "common/log.h"
+#include "platform/platform.h"
+
+#if defined(_WIN32)
+const char* const kFreeImageFileName = "FreeImage.dll";
+#else
+const char* const kFreeImageFileName = "libfreeimage.so.3";
+#endif
+
+namespace {
+
+template <typename Function>
+bool Find(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(FindSymbol(library, name));
+    return function != nullptr;
+}
+
+// libtiff reports every tag it does not know on standard error, dozens of
+// lines for an ordinary camera TIFF; the tool's messages are its standard
+// output, and standard error stays empty. Where libtiff is a library of its
+// own, its handlers are found through the picture library's dependencies.
+void SilenceTiffWarnings(void* library) {
+    using Handler = void (*)(const char*, const char*, std::va_list);
+    using SetHandler = Handler (*)(Handler);
+    for (const char* name : {"TIFFSetWarningHandler", "TIFFSetErrorHandler"}) {
+        SetHandler setHandler = nullptr;
+        if (Find(library, name, setHandler)) {
+            setHandler(nullptr);
+        }
+    }
+}
+
+}  // namespace
+
+bool OpenFreeImage(const char* fileName, FreeImageLibrary& library) {
+    void* handle = OpenSharedLibrary(fileName);
+    if (handle == nullptr) {
+        return false;
+    }
+    FreeImageLibrary& l = library;
+    const bool complete =
+        Find(handle, "FreeImage_GetFileType", l.GetFileType) &&
+        Find(handle, "FreeImage_Load", l.Load) &&
+        Find(handle, "FreeImage_GetImageType", l.GetImageType) &&
+        Find(handle, "FreeImage_GetBPP", l.GetBPP) &&
+        Find(handle, "FreeImage_GetWidth", l.GetWidth) &&
+        Find(handle, "FreeImage_GetHeight", l.GetHeight) &&
+        Find(handle, "FreeImage_GetBits", l.GetBits) &&
+        Find(handle, "FreeImage_GetPitch", l.GetPitch) &&
+        Find(handle, "FreeImage_ConvertTo8Bits", l.ConvertTo8Bits) &&
+        Find(handle, "FreeImage_ConvertTo24Bits", l.ConvertTo24Bits) &&
+        Find(handle, "FreeImage_Unload", l.Unload) &&
+        Find(handle, "FreeImage_GetFIFFromFilename", l.GetFIFFromFilename) &&
+        Find(handle, "FreeImage_ConvertFromRawBits", l.ConvertFromRawBits) &&
+        Find(handle, "FreeImage_SetTransparent", l.SetTransparent) &&
+        Find(handle, "FreeImage_SaveToHandle", l.SaveToHandle);
+    if (complete) {
+        SilenceTiffWarnings(handle);
+    }
+    return complete;
+}
+
+const FreeImageLibrary& FreeImage() {
+    static FreeImageLibrary library{};
+    static const bool opened = OpenFreeImage(kFreeImageFileName, library);
+    if (!opened) {
+        LogMessage("Cannot load the picture library %s", kFreeImageFileName);
+        throw FatalError{};
+    }
+    return library;
+}

@@ -1,0 +1,37 @@
+// The picture library, loaded the first time a picture needs it: a run
+// whose files our own readers take, and that writes no picture, never pays
+// for the start-up of its two dozen shared libraries. Its header supplies
+// the types and signatures only; every call goes through the table below.
+#pragma once
+
+#include <FreeImage.h>
+
+struct FreeImageLibrary {
+    decltype(&FreeImage_GetFileType) GetFileType;
+    decltype(&FreeImage_Load) Load;
+    decltype(&FreeImage_GetImageType) GetImageType;
+    decltype(&FreeImage_GetBPP) GetBPP;
+    decltype(&FreeImage_GetWidth) GetWidth;
+    decltype(&FreeImage_GetHeight) GetHeight;
+    decltype(&FreeImage_GetBits) GetBits;
+    decltype(&FreeImage_GetPitch) GetPitch;
+    decltype(&FreeImage_ConvertTo8Bits) ConvertTo8Bits;
+    decltype(&FreeImage_ConvertTo24Bits) ConvertTo24Bits;
+    decltype(&FreeImage_Unload) Unload;
+    decltype(&FreeImage_GetFIFFromFilename) GetFIFFromFilename;
+    decltype(&FreeImage_ConvertFromRawBits) ConvertFromRawBits;
+    decltype(&FreeImage_SetTransparent) SetTransparent;
+    decltype(&FreeImage_SaveToHandle) SaveToHandle;
+};
+
+// The library's file name on this system.
+extern const char* const kFreeImageFileName;
+
+// Fills `library` from the library file `fileName`. False when the file
+// cannot be loaded or lacks one of the functions.
+bool OpenFreeImage(const char* fileName, FreeImageLibrary& library);
+
+// The library, loaded on first use. When it cannot be loaded this prints
+// "Cannot load the picture library <file name>" and throws FatalError, on
+// that and every later call.
+const FreeImageLibrary& FreeImage();

@@ -1,0 +1,337 @@
+// PNG straight into the picture buffer: the chunks are checked and their
+// IDAT data gathered in the file's own buffer, inflated in one call by
+// libdeflate into the end of the picture's block, and unfiltered and
+// converted row by row towards its start, where the rows of the 24-bit
+// form land without ever overtaking the rows still to be read.
+//
+// The result is what the library gives (PNG_IGNOREGAMMA, then the 24-bit
+// conversion): blue, green, red of each pixel; 16-bit samples by their
+// high byte; grey repeated in all three; palette entries as colours; alpha
+// and transparency chunks dropped. Whatever the library might read
+// otherwise (interlacing, checksum errors, chunks out of place, streams
+// too short or too long, sizes beyond libpng's limits) is declined.
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "image/own_readers.h"
+#include "image/png_unfilter.h"
+
+namespace {
+
+// libpng's own limits on width and height, which the library keeps.
+constexpr std::uint32_t kMaxSide = 1000000;
+
+enum ColourType { kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4, kRgba = 6 };
+
+std::uint32_t BigEndian32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+           static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+}
+
+bool IsLetter(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+bool ValidDepth(int colourType, int depth) {
+    switch (colourType) {
+    case kGrey: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+    case kPalette: return depth == 1 || depth == 2 || depth == 4 || depth == 8;
+    case kRgb:
+    case kGreyAlpha:
+    case kRgba: return depth == 8 || depth == 16;
+    default: return false;
+    }
+}
+
+std::size_t SamplesPerPixel(int colourType) {
+    switch (colourType) {
+    case kRgb: return 3;
+    case kGreyAlpha: return 2;
+    case kRgba: return 4;
+    default: return 1;
+    }
+}
+
+// A colour of the 24-bit form, for indexed pixels: palette entries, and
+// grey levels below 8 bits stretched to 0..255 as libpng expands them.
+struct Entry {
+    std::uint8_t blue, green, red, valid;
+};
+
+struct Header {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    int depth = 0;
+    int colourType = 0;
+    std::size_t rowBytes = 0;       // one raw row, without its filter byte
+    std::size_t pixelBytes = 0;     // bytes of a whole pixel, at least 1
+};
+
+const char* ParseHeader(const std::uint8_t* data, std::uint32_t length, Header& header) {
+    if (length != 13) {
+        return "IHDR length";
+    }
+    header.width = BigEndian32(data);
+    header.height = BigEndian32(data + 4);
+    header.depth = data[8];
+    header.colourType = data[9];
+    if (header.width == 0 || header.height == 0 || header.width > kMaxSide ||
+        header.height > kMaxSide) {
+        return "size beyond libpng's limits";
+    }
+    if (!ValidDepth(header.colourType, header.depth)) {
+        return "colour type or bit depth";
+    }
+    if (data[10] != 0 || data[11] != 0) {
+        return "compression or filter method";
+    }
+    if (data[12] != 0) {
+        return "interlaced";
+    }
+    const std::size_t bits = SamplesPerPixel(header.colourType) * static_cast<std::size_t>(header.depth);
+    header.rowBytes = (header.width * bits + 7) / 8;
+    header.pixelBytes = std::max<std::size_t>(1, bits / 8);
+    return nullptr;
+}
+
+// Copies the bytes at offsets Blue, Green, Red of each Stride-byte pixel.
+template <std::size_t Stride, std::size_t Blue, std::size_t Green, std::size_t Red>
+void PickChannels(const std::uint8_t* raw, std::uint8_t* out, std::size_t width) {
+    for (std::size_t x = 0; x < width; ++x) {
+        const std::uint8_t* pixel = raw + x * Stride;
+        out[3 * x] = pixel[Blue];
+        out[3 * x + 1] = pixel[Green];
+        out[3 * x + 2] = pixel[Red];
+    }
+}
+
+// Looks up each Depth-bit index (packed from the high bits down); false
+// when one has no entry.
+template <int Depth>
+bool LookUpIndices(const std::uint8_t* raw, std::uint8_t* out, std::size_t width,
+                   const Entry* entries) {
+    constexpr int kPerByte = 8 / Depth;
+    constexpr unsigned kMask = (1u << Depth) - 1;
+    unsigned valid = 1;
+    for (std::size_t x = 0; x < width; ++x) {
+        const int shift = 8 - Depth * (1 + static_cast<int>(x % kPerByte));
+        const Entry& entry = entries[(raw[x / kPerByte] >> shift) & kMask];
+        out[3 * x] = entry.blue;
+        out[3 * x + 1] = entry.green;
+        out[3 * x + 2] = entry.red;
+        valid &= entry.valid;
+    }
+    return valid != 0;
+}
+
+// One unfiltered row into the 24-bit form; false when a palette index has
+// no entry.
+bool ConvertRow(const Header& header, const std::uint8_t* raw, std::uint8_t* out,
+                const Entry* entries) {
+    const std::size_t width = header.width;
+    const bool wide = header.depth == 16;
+    switch (header.colourType) {
+    case kRgb:
+        wide ? PickChannels<6, 4, 2, 0>(raw, out, width) : PickChannels<3, 2, 1, 0>(raw, out, width);
+        return true;
+    case kRgba:
+        wide ? PickChannels<8, 4, 2, 0>(raw, out, width) : PickChannels<4, 2, 1, 0>(raw, out, width);
+        return true;
+    case kGreyAlpha:
+        wide ? PickChannels<4, 0, 0, 0>(raw, out, width) : PickChannels<2, 0, 0, 0>(raw, out, width);
+        return true;
+    default:
+        break;
+    }
+    if (header.colourType == kGrey && header.depth >= 8) {
+        wide ? PickChannels<2, 0, 0, 0>(raw, out, width) : PickChannels<1, 0, 0, 0>(raw, out, width);
+        return true;
+    }
+    switch (header.depth) {
+    case 1: return LookUpIndices<1>(raw, out, width, entries);
+    case 2: return LookUpIndices<2>(raw, out, width, entries);
+    case 4: return LookUpIndices<4>(raw, out, width, entries);
+    default: return LookUpIndices<8>(raw, out, width, entries);
+    }
+}
+
+struct DecompressorDeleter {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+}  // namespace
+
+ReadResult ReadPng(std::FILE* file, std::uint64_t size) {
+    if (size < 8 || size > SIZE_MAX / 2) {
+        return Declined("file size");
+    }
+    std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size]);
+    if (bytes == nullptr) {
+        return Declined("no memory for the file");
+    }
+    if (std::fread(bytes.get(), 1, size, file) != size) {
+        return Declined("unreadable");
+    }
+
+    Header header;
+    Entry entries[256] = {};
+    std::size_t paletteEntries = 0;
+    bool haveHeader = false;
+    bool inData = false;
+    bool dataDone = false;
+    bool ended = false;
+    // The IDAT data is gathered at the start of the file's buffer, behind
+    // the chunks already read.
+    std::size_t streamSize = 0;
+    std::size_t at = 8;
+    while (at < size && !ended) {
+        if (size - at < 12) {
+            return Declined("truncated");
+        }
+        const std::uint32_t length = BigEndian32(&bytes[at]);
+        if (length > 0x7FFFFFFFu || length > size - at - 12) {
+            return Declined("truncated");
+        }
+        const std::uint8_t* type = &bytes[at + 4];
+        const std::uint8_t* data = type + 4;
+        if (libdeflate_crc32(0, type, length + 4u) != BigEndian32(data + length)) {
+            return Declined("CRC");
+        }
+        if (!IsLetter(type[0]) || !IsLetter(type[1]) || !IsLetter(type[2]) || !IsLetter(type[3]) ||
+            (type[2] & 0x20) != 0) {
+            return Declined("chunk type");
+        }
+        const bool critical = (type[0] & 0x20) == 0;
+        if (!haveHeader && std::memcmp(type, "IHDR", 4) != 0) {
+            return Declined("IHDR not first");
+        }
+        if (std::memcmp(type, "IHDR", 4) == 0) {
+            if (haveHeader) {
+                return Declined("second IHDR");
+            }
+            if (const char* reason = ParseHeader(data, length, header)) {
+                return Declined(reason);
+            }
+            haveHeader = true;
+        } else if (std::memcmp(type, "PLTE", 4) == 0) {
+            paletteEntries = length / 3;
+            if (header.colourType != kPalette || inData || dataDone || length % 3 != 0 ||
+                paletteEntries == 0 || paletteEntries > (std::size_t{1} << header.depth) ||
+                entries[0].valid != 0) {
+                return Declined("PLTE");
+            }
+            for (std::size_t i = 0; i < paletteEntries; ++i) {
+                entries[i] = Entry{data[3 * i + 2], data[3 * i + 1], data[3 * i], 1};
+            }
+        } else if (std::memcmp(type, "tRNS", 4) == 0) {
+            // Transparency never reaches the 24-bit form; only a chunk that
+            // libpng takes without complaint is let through.
+            const bool fits = (header.colourType == kPalette && paletteEntries > 0 &&
+                               length <= paletteEntries) ||
+                              (header.colourType == kGrey && length == 2) ||
+                              (header.colourType == kRgb && length == 6);
+            if (!fits || inData || dataDone) {
+                return Declined("tRNS");
+            }
+        } else if (std::memcmp(type, "IDAT", 4) == 0) {
+            if (dataDone || (header.colourType == kPalette && paletteEntries == 0)) {
+                return Declined("IDAT out of place");
+            }
+            inData = true;
+            std::memmove(&bytes[streamSize], data, length);
+            streamSize += length;
+        } else if (std::memcmp(type, "IEND", 4) == 0) {
+            if (length != 0) {
+                return Declined("IEND length");
+            }
+            ended = true;
+        } else if (critical) {
+            return Declined("unknown critical chunk");
+        } else {
+            dataDone = inData;
+        }
+        at += 12 + std::size_t{length};
+    }
+    if (!ended) {
+        return Declined("truncated");
+    }
+    if (at != size) {
+        return Declined("data after IEND");
+    }
+    if (!inData || streamSize < 2) {
+        return Declined("no image data");
+    }
+    if (header.colourType == kGrey && header.depth < 8) {
+        const unsigned top = (1u << header.depth) - 1;
+        for (unsigned i = 0; i <= top; ++i) {
+            const auto level = static_cast<std::uint8_t>(i * 255 / top);
+            entries[i] = Entry{level, level, level, 1};
+        }
+    }
+
+    // zlib's own window size: libpng inflates with it, and a distance
+    // beyond it fails there, while libdeflate would still follow it. Only
+    // a stream shorter than its window cannot hold such a distance.
+    const std::size_t rowStride = header.rowBytes + 1;
+    const std::size_t inflatedSize = rowStride * header.height;
+    const std::size_t window = std::size_t{1} << ((bytes[0] >> 4) + 8);
+    if ((bytes[0] & 0x0F) != 8 || (bytes[0] >> 4) > 7 ||
+        (window < (std::size_t{1} << 15) && inflatedSize > window)) {
+        return Declined("zlib window");
+    }
+
+    // Where the inflated rows start: far enough from the block's start that
+    // writing 24-bit row y never reaches raw row y.
+    const std::size_t outRow = std::size_t{header.width} * 3;
+    const std::size_t growth = outRow > rowStride ? outRow - rowStride : 0;
+    const auto width = static_cast<std::int32_t>(header.width);
+    const auto height = static_cast<std::int32_t>(header.height);
+    const std::size_t capacity = std::max(outRow + (header.height - 1) * growth + inflatedSize,
+                                          ImageBufferSize(width, height));
+    DecodeBuffer buffer(width, height, capacity);
+    if (buffer.Data() == nullptr) {
+        return Declined("no memory for the picture");
+    }
+    std::uint8_t* raw = buffer.Data() + capacity - inflatedSize;
+
+    const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
+        libdeflate_alloc_decompressor());
+    if (decompressor == nullptr) {
+        return Declined("no memory for the decompressor");
+    }
+    std::size_t consumed = 0;
+    std::size_t produced = 0;
+    const libdeflate_result result = libdeflate_zlib_decompress_ex(
+        decompressor.get(), bytes.get(), streamSize, raw, inflatedSize, &consumed, &produced);
+    if (result != LIBDEFLATE_SUCCESS || produced != inflatedSize) {
+        return Declined("compressed data");
+    }
+    if (consumed != streamSize) {
+        return Declined("data after the compressed stream");
+    }
+    bytes.reset();
+
+    const std::unique_ptr<std::uint8_t[]> zeros(new (std::nothrow) std::uint8_t[header.rowBytes]());
+    if (zeros == nullptr) {
+        return Declined("no memory for a row");
+    }
+    const std::uint8_t* previous = zeros.get();
+    for (std::size_t y = 0; y < header.height; ++y) {
+        std::uint8_t* row = raw + y * rowStride;
+        const std::uint8_t filter = row[0];
+        if (filter > 4) {
+            return Declined("filter type");
+        }
+        if (filter != 0) {
+            kUnfilter[filter](row + 1, previous, header.rowBytes, header.pixelBytes);
+        }
+        if (!ConvertRow(header, row + 1, buffer.Data() + y * outRow, entries)) {
+            return Declined("palette index without an entry");
+        }
+        previous = row + 1;
+    }
+    Image* image = buffer.TakeImage();
+    return image != nullptr ? ReadResult{image, nullptr} : Declined("no memory for the picture");
+}

@@ -1,0 +1,54 @@
+// Undoing PNG's row filters (Sub, Up, Average, Paeth) in place. `row` holds
+// the filtered bytes of one row and becomes the raw ones; `previous` is the
+// row above, already unfiltered (zeros for the first row); both are `size`
+// bytes; `bpp` is the number of bytes of one complete pixel, at least 1.
+//
+// Every routine has a scalar twin with the same signature, the oracle of
+// the vector one in tests and the build's choice where SSE2 is missing or
+// switched off. The SSE2 routines work a whole pixel at a time for 3- and
+// 4-byte pixels (8-bit RGB and RGBA, which nearly every file is) and pass
+// other sizes to their twin, except Up, which has no dependence between
+// bytes and runs 16 at a time for any size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/simd.h"
+
+using UnfilterKernel = void (*)(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                                std::size_t bpp);
+
+// row[i] += row[i - bpp]
+void UnfilterSub_scalar(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                        std::size_t bpp);
+// row[i] += previous[i]
+void UnfilterUp_scalar(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                       std::size_t bpp);
+// row[i] += (row[i - bpp] + previous[i]) / 2
+void UnfilterAverage_scalar(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                            std::size_t bpp);
+// row[i] += the Paeth predictor of row[i - bpp], previous[i], previous[i - bpp]
+void UnfilterPaeth_scalar(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                          std::size_t bpp);
+
+#if GLIMRA_HAVE_SSE2
+void UnfilterSub_sse2(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                      std::size_t bpp);
+void UnfilterUp_sse2(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                     std::size_t bpp);
+void UnfilterAverage_sse2(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                          std::size_t bpp);
+void UnfilterPaeth_sse2(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                        std::size_t bpp);
+#endif
+
+// The routines the reader runs, by filter type 1 to 4 (index 0, "None",
+// has nothing to undo and is null); chosen here and nowhere else.
+#if GLIMRA_HAVE_SSE2
+constexpr UnfilterKernel kUnfilter[5] = {nullptr, UnfilterSub_sse2, UnfilterUp_sse2,
+                                         UnfilterAverage_sse2, UnfilterPaeth_sse2};
+#else
+constexpr UnfilterKernel kUnfilter[5] = {nullptr, UnfilterSub_scalar, UnfilterUp_scalar,
+                                         UnfilterAverage_scalar, UnfilterPaeth_scalar};
+#endif

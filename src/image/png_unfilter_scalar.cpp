@@ -1,0 +1,48 @@
+#include "image/png_unfilter.h"
+
+#include <cstdlib>
+
+namespace {
+
+std::uint8_t Paeth(int left, int up, int upLeft) {
+    const int pa = std::abs(up - upLeft);
+    const int pb = std::abs(left - upLeft);
+    const int pc = std::abs(up - upLeft + left - upLeft);
+    if (pa <= pb && pa <= pc) {
+        return static_cast<std::uint8_t>(left);
+    }
+    return static_cast<std::uint8_t>(pb <= pc ? up : upLeft);
+}
+
+}  // namespace
+
+void UnfilterSub_scalar(std::uint8_t* row, const std::uint8_t*, std::size_t size,
+                        std::size_t bpp) {
+    for (std::size_t i = bpp; i < size; ++i) {
+        row[i] = static_cast<std::uint8_t>(row[i] + row[i - bpp]);
+    }
+}
+
+void UnfilterUp_scalar(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                       std::size_t) {
+    for (std::size_t i = 0; i < size; ++i) {
+        row[i] = static_cast<std::uint8_t>(row[i] + previous[i]);
+    }
+}
+
+void UnfilterAverage_scalar(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                            std::size_t bpp) {
+    for (std::size_t i = 0; i < size; ++i) {
+        const unsigned left = i >= bpp ? row[i - bpp] : 0u;
+        row[i] = static_cast<std::uint8_t>(row[i] + ((left + previous[i]) >> 1));
+    }
+}
+
+void UnfilterPaeth_scalar(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                          std::size_t bpp) {
+    for (std::size_t i = 0; i < size; ++i) {
+        const int left = i >= bpp ? row[i - bpp] : 0;
+        const int upLeft = i >= bpp ? previous[i - bpp] : 0;
+        row[i] = static_cast<std::uint8_t>(row[i] + Paeth(left, previous[i], upLeft));
+    }
+}

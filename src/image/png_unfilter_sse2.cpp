@@ -1,0 +1,152 @@
+#include "image/png_unfilter.h"
+
+#if GLIMRA_HAVE_SSE2
+
+#include <emmintrin.h>
+
+#include <cstring>
+
+// Sub, Average and Paeth depend on the pixel to the left, so a row is a
+// chain of pixels: each step takes one whole pixel (3 or 4 bytes) in the
+// low lanes of a vector, which is what makes them faster than the byte
+// loop. Only the bytes of the pixel itself are ever loaded or stored.
+
+namespace {
+
+// v[0 .. Bpp-1] = p[0 .. Bpp-1], the other lanes zero. The three bytes are
+// gathered in a register: assembled in memory, the 4-byte load would wait
+// for the smaller stores to drain (a failed store forwarding) every pixel.
+template <std::size_t Bpp>
+__m128i LoadPixel(const std::uint8_t* p) {
+    std::uint32_t bytes = 0;
+    if (Bpp == 4) {
+        std::memcpy(&bytes, p, 4);
+    } else {
+        std::uint16_t low = 0;
+        std::memcpy(&low, p, 2);
+        bytes = low | static_cast<std::uint32_t>(p[2]) << 16;
+    }
+    return _mm_cvtsi32_si128(static_cast<int>(bytes));
+}
+
+// p[0 .. Bpp-1] = v[0 .. Bpp-1]
+template <std::size_t Bpp>
+void StorePixel(std::uint8_t* p, __m128i v) {
+    const auto bytes = static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
+    if (Bpp == 4) {
+        std::memcpy(p, &bytes, 4);
+    } else {
+        const auto low = static_cast<std::uint16_t>(bytes);
+        std::memcpy(p, &low, 2);
+        p[2] = static_cast<std::uint8_t>(bytes >> 16);
+    }
+}
+
+template <std::size_t Bpp>
+void Sub(std::uint8_t* row, std::size_t size) {
+    __m128i left = _mm_setzero_si128();
+    for (std::size_t i = 0; i + Bpp <= size; i += Bpp) {
+        // x[j] = row[i + j] + left[j], bytewise modulo 256
+        const __m128i x = _mm_add_epi8(LoadPixel<Bpp>(row + i), left);
+        StorePixel<Bpp>(row + i, x);
+        left = x;
+    }
+}
+
+template <std::size_t Bpp>
+void Average(std::uint8_t* row, const std::uint8_t* previous, std::size_t size) {
+    const __m128i one = _mm_set1_epi8(1);
+    __m128i left = _mm_setzero_si128();
+    for (std::size_t i = 0; i + Bpp <= size; i += Bpp) {
+        const __m128i up = LoadPixel<Bpp>(previous + i);
+        // (left + up) >> 1 without overflow: avg_epu8 rounds up, so take
+        // back the low bit that rounding added when left + up is odd.
+        const __m128i mean =
+            _mm_sub_epi8(_mm_avg_epu8(left, up), _mm_and_si128(_mm_xor_si128(left, up), one));
+        // x[j] = row[i + j] + mean[j]
+        const __m128i x = _mm_add_epi8(LoadPixel<Bpp>(row + i), mean);
+        StorePixel<Bpp>(row + i, x);
+        left = x;
+    }
+}
+
+// |v| for each 16-bit lane
+__m128i Abs16(__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v)); }
+
+// mask ? yes : no, lane by lane (mask lanes all ones or all zeros)
+__m128i Select(__m128i mask, __m128i yes, __m128i no) {
+    return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+}
+
+template <std::size_t Bpp>
+void Paeth(std::uint8_t* row, const std::uint8_t* previous, std::size_t size) {
+    const __m128i zero = _mm_setzero_si128();
+    // The three neighbours as 16-bit lanes, where their sums cannot wrap.
+    __m128i left = zero;
+    __m128i upLeft = zero;
+    for (std::size_t i = 0; i + Bpp <= size; i += Bpp) {
+        // up[j] = previous[i + j], widened to 16 bits
+        const __m128i up = _mm_unpacklo_epi8(LoadPixel<Bpp>(previous + i), zero);
+        // With p = left + up - upLeft: pa = |p - left|, pb = |p - up|,
+        // pc = |p - upLeft|.
+        const __m128i upMinusUpLeft = _mm_sub_epi16(up, upLeft);
+        const __m128i leftMinusUpLeft = _mm_sub_epi16(left, upLeft);
+        const __m128i pa = Abs16(upMinusUpLeft);
+        const __m128i pb = Abs16(leftMinusUpLeft);
+        const __m128i pc = Abs16(_mm_add_epi16(upMinusUpLeft, leftMinusUpLeft));
+        const __m128i smallest = _mm_min_epi16(_mm_min_epi16(pa, pb), pc);
+        // left where pa is smallest, else up where pb is, else upLeft:
+        // the predictor's order of preference on ties.
+        __m128i predictor = Select(_mm_cmpeq_epi16(pb, smallest), up, upLeft);
+        predictor = Select(_mm_cmpeq_epi16(pa, smallest), left, predictor);
+        // x[j] = row[i + j] + predictor[j], bytewise modulo 256
+        const __m128i x =
+            _mm_add_epi8(LoadPixel<Bpp>(row + i), _mm_packus_epi16(predictor, predictor));
+        StorePixel<Bpp>(row + i, x);
+        left = _mm_unpacklo_epi8(x, zero);
+        upLeft = up;
+    }
+}
+
+}  // namespace
+
+void UnfilterSub_sse2(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                      std::size_t bpp) {
+    switch (bpp) {
+    case 3: return Sub<3>(row, size);
+    case 4: return Sub<4>(row, size);
+    default: return UnfilterSub_scalar(row, previous, size, bpp);
+    }
+}
+
+void UnfilterUp_sse2(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                     std::size_t bpp) {
+    std::size_t i = 0;
+    for (; i + 16 <= size; i += 16) {
+        // row[i + j] += previous[i + j] for j in 0..15, unaligned
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(previous + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), _mm_add_epi8(x, up));
+    }
+    UnfilterUp_scalar(row + i, previous + i, size - i, bpp);
+}
+
+void UnfilterAverage_sse2(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                          std::size_t bpp) {
+    switch (bpp) {
+    case 3: return Average<3>(row, previous, size);
+    case 4: return Average<4>(row, previous, size);
+    default: return UnfilterAverage_scalar(row, previous, size, bpp);
+    }
+}
+
+void UnfilterPaeth_sse2(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
+                        std::size_t bpp) {
+    switch (bpp) {
+    case 3: return Paeth<3>(row, previous, size);
+    case 4: return Paeth<4>(row, previous, size);
+    default: return UnfilterPaeth_scalar(row, previous, size, bpp);
+    }
+}
+
+#endif
