@@ -1,31 +1,36 @@
 #!/bin/bash
 # Times glimra over a generated corpus beside the plain FreeImage decode
-# floor and beside other image comparison tools, and writes the results to
-# docs/benchmarks.md and docs/benchmarks.png. Installs what it needs (the
-# peers only here, never for the build or the tests). Not part of CI.
+# floor and other image comparison tools, paired: for each pair every tool
+# runs once per round, in turn (bench/paired.py), so a slow spell of this
+# noisy machine falls on all of them alike. Writes docs/benchmarks.md and
+# docs/benchmarks.png. Installs what it needs (the peers only here, never
+# for the build or the tests). Not part of CI.
 #
-#   bench/compare.sh            full run (about ten minutes on two cores)
-#   RUNS=5 bench/compare.sh     more runs per measurement (default 3)
+#   bench/compare.sh            full run (about half an hour on two cores)
+#   RUNS=9 bench/compare.sh     rounds per pair (default 5)
 #   PAIRS=4k bench/compare.sh   only pairs whose name contains 4k
-#   PEERS=0 bench/compare.sh    glimra and the floor only
+#   PEERS=0 bench/compare.sh    glimra, the floor and odiff only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 work=${GLIMRA_BENCH_DIR:-/tmp/glimra-bench}
-runs=${RUNS:-3}
+runs=${RUNS:-5}
 pairs_filter=${PAIRS:-}
 peers=${PEERS:-1}
 build=$root/build-bench
 
-extra="hyperfine gnuplot-nox time libbenchmark-dev"
+extra="gnuplot-nox time libbenchmark-dev"
 [ "$peers" = 1 ] && extra="$extra imagemagick graphicsmagick"
-[ "$peers" = 1 ] && ! command -v npm >/dev/null && extra="$extra npm"
+command -v npm >/dev/null || extra="$extra npm"
 # shellcheck disable=SC2086
 scripts/install-deps.sh $extra
-if [ "$peers" = 1 ] && [ ! -x "$work/node/node_modules/.bin/odiff" ]; then
+node_modules=$work/node/node_modules
+if [ ! -x "$node_modules/@odiff/linux-x64/odiff" ]; then
     mkdir -p "$work/node"
-    npm install --prefix "$work/node" --no-audit --no-fund --silent odiff-bin pixelmatch pngjs
+    npm install --prefix "$work/node" --no-audit --no-fund --silent odiff-bin@4 pixelmatch pngjs
 fi
+# odiff's own binary: its npm wrapper would add a Node.js start to every run.
+odiff=$node_modules/@odiff/linux-x64/odiff
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DGLIMRA_BUILD_BENCH=ON \
     -DGLIMRA_BUILD_TESTS=OFF >/dev/null
@@ -45,7 +50,7 @@ fi
 # name|file A|file B: same pixels in other bytes, byte-identical, 1 pixel
 # and 10 % of the pixels different.
 pair_list() {
-    for size in 1080p 4k 8k; do
+    for size in 64x64 320x240 720p 1080p 4k 8k; do
         for ext in png bmp jpg; do
             [ "$ext" != png ] && [ "$size" != 4k ] && continue
             for content in photo screen; do
@@ -61,10 +66,9 @@ pair_list() {
 results=$work/results
 rm -rf "$results"
 mkdir -p "$results"
-node_bin=$work/node/node_modules/.bin
 
-tools="glimra floor"
-[ "$peers" = 1 ] && tools="$tools imagemagick graphicsmagick odiff pixelmatch"
+tools="glimra floor odiff"
+[ "$peers" = 1 ] && tools="$tools imagemagick graphicsmagick pixelmatch"
 
 # Prints the command of one tool for one pair, or nothing when the tool
 # cannot read that format.
@@ -73,10 +77,10 @@ command_for() {
     case $tool in
         glimra) echo "$build/glimra $a $b" ;;
         floor) echo "$build/bench/glimra_decode_floor $a $b" ;;
+        odiff) echo "$odiff $a $b --threshold 0" ;;
         imagemagick) echo "compare -metric AE $a $b null:" ;;
         graphicsmagick) echo "gm compare -metric mae -maximum-error 0 $a $b" ;;
-        odiff) echo "$node_bin/odiff $a $b --threshold 0" ;;
-        pixelmatch) [[ $a == *.png ]] && echo "$node_bin/pixelmatch $a $b '' 0 true" ;;
+        pixelmatch) [[ $a == *.png ]] && echo "$node_modules/.bin/pixelmatch $a $b '' 0 true" ;;
     esac
 }
 
@@ -85,15 +89,16 @@ while IFS='|' read -r name a b; do
     [ -n "$pairs_filter" ] && [[ $name != *"$pairs_filter"* ]] && continue
     index=$((index + 1))
     echo "$index|$name" >>"$results/pairs"
+    commands=()
     for tool in $tools; do
         cmd=$(command_for "$tool" "$a" "$b") || true
         [ -z "$cmd" ] && continue
-        out=$results/$index.$tool
+        commands+=("$tool=$cmd")
         # One run under time(1) for the peak resident size; it also warms
-        # the page cache for the timed runs.
-        /usr/bin/time -f "%M" -o "$out.mem" bash -c "$cmd" >/dev/null 2>&1 || true
-        hyperfine -N -i --runs "$runs" --style none --export-json "$out.json" "$cmd" >/dev/null 2>&1
+        # the page cache for the timed rounds.
+        /usr/bin/time -f "%M" -o "$results/$index.$tool.mem" bash -c "$cmd" >/dev/null 2>&1 || true
     done
+    bench/paired.py -r "$runs" -w 1 --json "$results/$index.json" "${commands[@]}" >/dev/null
     echo "measured $name"
 done < <(pair_list)
 

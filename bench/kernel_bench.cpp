@@ -63,6 +63,18 @@ void BM_Memcpy(benchmark::State& state) {
                             static_cast<std::int64_t>(buffers.payload));
 }
 
+// The decision alone, as a run without a difference picture makes it.
+void BM_CompareBlocks(benchmark::State& state) {
+    Buffers buffers(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const std::size_t blocks = DiffBlockCount(buffers.payload);
+    for (auto _ : state) {
+        bool differ = CompareBlocks(buffers.a->pixels, buffers.b->pixels, blocks);
+        benchmark::DoNotOptimize(differ);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(buffers.payload));
+}
+
 void BM_DiffAbsDelta(benchmark::State& state) { RunKernel(state, DiffAbsDelta); }
 void BM_DiffXor(benchmark::State& state) { RunKernel(state, DiffXor); }
 void BM_DiffAbsDelta_scalar(benchmark::State& state) { RunKernel(state, DiffAbsDelta_scalar); }
@@ -79,6 +91,7 @@ void PictureSizes(benchmark::internal::Benchmark* bench) {
 }  // namespace
 
 BENCHMARK(BM_Memcpy)->Apply(PictureSizes);
+BENCHMARK(BM_CompareBlocks)->Apply(PictureSizes);
 BENCHMARK(BM_DiffAbsDelta)->Apply(PictureSizes);
 BENCHMARK(BM_DiffXor)->Apply(PictureSizes);
 BENCHMARK(BM_DiffAbsDelta_scalar)->Apply(PictureSizes);

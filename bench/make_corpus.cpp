@@ -8,8 +8,9 @@
 //                  the files differ while the pictures do not
 //   NAME_px1.EXT   one pixel changed
 //   NAME_pct10.EXT every tenth pixel (by hash) changed
-// PNG at every size; BMP and JPEG at 4K only. A byte-identical copy of
-// NAME_a is made by the script, not here.
+// PNG at every size (64x64, 320x240, 720p, 1080p, 4K, 8K); BMP and JPEG
+// at 4K only. A byte-identical copy of NAME_a is made by the script, not
+// here.
 #include <FreeImage.h>
 
 #include <cstdint>
@@ -148,7 +149,10 @@ int main(int argc, char** argv) {
         const Format* formats;
         int count;
     };
-    const Size sizes[] = {{"1080p", 1920, 1080, png, 1},
+    const Size sizes[] = {{"64x64", 64, 64, png, 1},
+                          {"320x240", 320, 240, png, 1},
+                          {"720p", 1280, 720, png, 1},
+                          {"1080p", 1920, 1080, png, 1},
                           {"4k", 3840, 2160, all, 3},
                           {"8k", 7680, 4320, png, 1}};
     bool ok = true;

@@ -1,6 +1,12 @@
-# Provides Libdeflate::Libdeflate and Libdeflate_FOUND.
+# Provides Libdeflate::Libdeflate and Libdeflate_FOUND. The static archive
+# is preferred (GLIMRA_STATIC_RUNTIME): one shared library less to load at
+# every start.
 find_path(Libdeflate_INCLUDE_DIR NAMES libdeflate.h)
-find_library(Libdeflate_LIBRARY NAMES deflate libdeflate)
+if(GLIMRA_STATIC_RUNTIME)
+    find_library(Libdeflate_LIBRARY NAMES libdeflate.a deflate libdeflate)
+else()
+    find_library(Libdeflate_LIBRARY NAMES deflate libdeflate)
+endif()
 
 include(FindPackageHandleStandardArgs)
 find_package_handle_standard_args(Libdeflate

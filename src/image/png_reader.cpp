@@ -18,7 +18,7 @@
 #include <new>
 
 #include "image/own_readers.h"
-#include "image/png_unfilter.h"
+#include "image/png_rows.h"
 
 namespace {
 
@@ -134,7 +134,7 @@ bool ConvertRow(const Header& header, const std::uint8_t* raw, std::uint8_t* out
     const bool wide = header.depth == 16;
     switch (header.colourType) {
     case kRgb:
-        wide ? PickChannels<6, 4, 2, 0>(raw, out, width) : PickChannels<3, 2, 1, 0>(raw, out, width);
+        wide ? PickChannels<6, 4, 2, 0>(raw, out, width) : SwapRedAndBlue(raw, out, width);
         return true;
     case kRgba:
         wide ? PickChannels<8, 4, 2, 0>(raw, out, width) : PickChannels<4, 2, 1, 0>(raw, out, width);

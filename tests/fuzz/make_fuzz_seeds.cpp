@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
     ok &= Save(dir, "rgba.png", FIF_PNG, 32);
     ok &= Save(dir, "palette.png", FIF_PNG, 8);
     ok &= Save(dir, "rgb.bmp", FIF_BMP, 24);
+    ok &= Save(dir, "rgbx.bmp", FIF_BMP, 32);
     ok &= Save(dir, "rle.bmp", FIF_BMP, 8, BMP_SAVE_RLE);
     ok &= Save(dir, "palette.gif", FIF_GIF, 8);
     ok &= Save(dir, "rgb.tif", FIF_TIFF, 24);

@@ -1,4 +1,4 @@
-#include "image/png_unfilter.h"
+#include "image/png_rows.h"
 
 #include <cstdlib>
 
@@ -44,5 +44,13 @@ void UnfilterPaeth_scalar(std::uint8_t* row, const std::uint8_t* previous, std::
         const int left = i >= bpp ? row[i - bpp] : 0;
         const int upLeft = i >= bpp ? previous[i - bpp] : 0;
         row[i] = static_cast<std::uint8_t>(row[i] + Paeth(left, previous[i], upLeft));
+    }
+}
+
+void SwapRedAndBlue_scalar(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t width) {
+    for (std::size_t x = 0; x < width; ++x) {
+        bgr[3 * x] = rgb[3 * x + 2];
+        bgr[3 * x + 1] = rgb[3 * x + 1];
+        bgr[3 * x + 2] = rgb[3 * x];
     }
 }

@@ -1,4 +1,7 @@
-// Undoing PNG's row filters (Sub, Up, Average, Paeth) in place. `row` holds
+// The row work of the PNG reader: undoing the row filters, and turning the
+// most common pixels into the 24-bit form.
+//
+// The filters (Sub, Up, Average, Paeth) are undone in place. `row` holds
 // the filtered bytes of one row and becomes the raw ones; `previous` is the
 // row above, already unfiltered (zeros for the first row); both are `size`
 // bytes; `bpp` is the number of bytes of one complete pixel, at least 1.
@@ -8,7 +11,8 @@
 // switched off. The SSE2 routines work a whole pixel at a time for 3- and
 // 4-byte pixels (8-bit RGB and RGBA, which nearly every file is) and pass
 // other sizes to their twin, except Up, which has no dependence between
-// bytes and runs 16 at a time for any size.
+// bytes and runs 16 at a time for any size. Sub, whose chain is a plain
+// sum, adds four pixels at once as running sums.
 #pragma once
 
 #include <cstddef>
@@ -43,12 +47,21 @@ void UnfilterPaeth_sse2(std::uint8_t* row, const std::uint8_t* previous, std::si
                         std::size_t bpp);
 #endif
 
-// The routines the reader runs, by filter type 1 to 4 (index 0, "None",
-// has nothing to undo and is null); chosen here and nowhere else.
+// 8-bit RGB to the 24-bit form, blue-green-red: `width` pixels from `rgb`
+// to `bgr`, which do not overlap.
+void SwapRedAndBlue_scalar(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t width);
+#if GLIMRA_HAVE_SSE2
+void SwapRedAndBlue_sse2(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t width);
+#endif
+
+// The routines the reader runs (for the filters by type 1 to 4; index 0,
+// "None", has nothing to undo and is null), chosen here and nowhere else.
 #if GLIMRA_HAVE_SSE2
 constexpr UnfilterKernel kUnfilter[5] = {nullptr, UnfilterSub_sse2, UnfilterUp_sse2,
                                          UnfilterAverage_sse2, UnfilterPaeth_sse2};
+constexpr auto SwapRedAndBlue = SwapRedAndBlue_sse2;
 #else
 constexpr UnfilterKernel kUnfilter[5] = {nullptr, UnfilterSub_scalar, UnfilterUp_scalar,
                                          UnfilterAverage_scalar, UnfilterPaeth_scalar};
+constexpr auto SwapRedAndBlue = SwapRedAndBlue_scalar;
 #endif

@@ -1,6 +1,6 @@
-// The unfiltering routines the reader runs against their scalar twins, on
+// The row routines the PNG reader runs against their scalar twins, on
 // random rows of every pixel size and many lengths.
-#include "image/png_unfilter.h"
+#include "image/png_rows.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ namespace {
 const UnfilterKernel kScalar[5] = {nullptr, UnfilterSub_scalar, UnfilterUp_scalar,
                                    UnfilterAverage_scalar, UnfilterPaeth_scalar};
 
-TEST(PngUnfilter, MatchesScalarTwinsOnRandomRows) {
+TEST(PngRows, UnfilterMatchesScalarTwinsOnRandomRows) {
     std::mt19937 random(2026);
     for (int filter = 1; filter <= 4; ++filter) {
         for (std::size_t bpp = 1; bpp <= 8; ++bpp) {
@@ -35,6 +35,23 @@ TEST(PngUnfilter, MatchesScalarTwinsOnRandomRows) {
                                          << pixels << " pixels";
             }
         }
+    }
+}
+
+TEST(PngRows, RedAndBlueSwapMatchesScalarTwin) {
+    std::mt19937 random(3);
+    for (std::size_t width = 1; width <= 80; ++width) {
+        std::vector<std::uint8_t> rgb(3 * width);
+        for (auto& byte : rgb) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+        // One byte past the row that neither may touch.
+        std::vector<std::uint8_t> expected(3 * width + 1, 0xA5);
+        std::vector<std::uint8_t> bgr(3 * width + 1, 0xA5);
+        SwapRedAndBlue_scalar(rgb.data(), expected.data(), width);
+        SwapRedAndBlue(rgb.data(), bgr.data(), width);
+        EXPECT_EQ(bgr, expected) << width << " pixels";
+        EXPECT_EQ(expected[0], rgb[2]);
     }
 }
 

@@ -1,4 +1,4 @@
-#include "image/png_unfilter.h"
+#include "image/png_rows.h"
 
 #if GLIMRA_HAVE_SSE2
 
@@ -19,7 +19,7 @@ namespace {
 template <std::size_t Bpp>
 __m128i LoadPixel(const std::uint8_t* p) {
     std::uint32_t bytes = 0;
-    if (Bpp == 4) {
+    if constexpr (Bpp == 4) {
         std::memcpy(&bytes, p, 4);
     } else {
         std::uint16_t low = 0;
@@ -33,7 +33,7 @@ __m128i LoadPixel(const std::uint8_t* p) {
 template <std::size_t Bpp>
 void StorePixel(std::uint8_t* p, __m128i v) {
     const auto bytes = static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
-    if (Bpp == 4) {
+    if constexpr (Bpp == 4) {
         std::memcpy(p, &bytes, 4);
     } else {
         const auto low = static_cast<std::uint16_t>(bytes);
@@ -42,10 +42,41 @@ void StorePixel(std::uint8_t* p, __m128i v) {
     }
 }
 
+// Bytes 0 .. 2 of v repeated over the first four 3-byte pixels.
+__m128i RepeatPixel3(__m128i v) {
+    // p = v[0..2]; p | p << 3 bytes | p << 6 bytes | p << 9 bytes
+    const __m128i pixel = _mm_and_si128(v, _mm_cvtsi32_si128(0x00FFFFFF));
+    const __m128i two = _mm_or_si128(pixel, _mm_slli_si128(pixel, 3));
+    return _mm_or_si128(two, _mm_slli_si128(two, 6));
+}
+
 template <std::size_t Bpp>
 void Sub(std::uint8_t* row, std::size_t size) {
-    __m128i left = _mm_setzero_si128();
-    for (std::size_t i = 0; i + Bpp <= size; i += Bpp) {
+    // Four pixels at a time: each becomes the sum of itself and all before
+    // it in the row, which is the previous step's last pixel (repeated in
+    // `carry`) plus a running sum inside the four.
+    __m128i carry = _mm_setzero_si128();
+    std::size_t i = 0;
+    for (; i + 16 <= size; i += 4 * Bpp) {
+        // v = row[i .. i+15]; only the first 4 * Bpp bytes are used
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        // pixel k += pixel k-1, then += pixels k-2 and k-3: running sums
+        v = _mm_add_epi8(v, _mm_slli_si128(v, Bpp));
+        v = _mm_add_epi8(v, _mm_slli_si128(v, 2 * Bpp));
+        v = _mm_add_epi8(v, carry);
+        if constexpr (Bpp == 4) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), v);
+            // every lane = the last pixel
+            carry = _mm_shuffle_epi32(v, 0xFF);
+        } else {
+            // row[i .. i+11] = v[0 .. 11]
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(row + i), v);
+            StorePixel<4>(row + i + 8, _mm_srli_si128(v, 8));
+            carry = RepeatPixel3(_mm_srli_si128(v, 9));
+        }
+    }
+    __m128i left = carry;
+    for (; i + Bpp <= size; i += Bpp) {
         // x[j] = row[i + j] + left[j], bytewise modulo 256
         const __m128i x = _mm_add_epi8(LoadPixel<Bpp>(row + i), left);
         StorePixel<Bpp>(row + i, x);
@@ -117,6 +148,26 @@ void UnfilterSub_sse2(std::uint8_t* row, const std::uint8_t* previous, std::size
     case 4: return Sub<4>(row, size);
     default: return UnfilterSub_scalar(row, previous, size, bpp);
     }
+}
+
+void SwapRedAndBlue_sse2(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t width) {
+    // Bytes 0, 3, 6, 9 (red), 1, 4, 7, 10 (green), 2, 5, 8, 11 (blue) of a
+    // run of four pixels.
+    const __m128i red = _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, 0, 0, 0, 0);
+    const __m128i green = _mm_slli_si128(red, 1);
+    const __m128i blue = _mm_slli_si128(red, 2);
+    std::size_t x = 0;
+    for (; 3 * x + 16 <= 3 * width; x += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb + 3 * x));
+        // out[3k] = blue[k], out[3k + 1] = green[k], out[3k + 2] = red[k];
+        // bytes 12 .. 15 are junk that the next run or the tail overwrites.
+        const __m128i swapped = _mm_or_si128(
+            _mm_and_si128(v, green),
+            _mm_or_si128(_mm_srli_si128(_mm_and_si128(v, blue), 2),
+                         _mm_slli_si128(_mm_and_si128(v, red), 2)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bgr + 3 * x), swapped);
+    }
+    SwapRedAndBlue_scalar(rgb + 3 * x, bgr + 3 * x, width - x);
 }
 
 void UnfilterUp_sse2(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,

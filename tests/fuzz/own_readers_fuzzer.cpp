@@ -1,0 +1,65 @@
+// libFuzzer target: our own PNG and BMP readers against the picture library
+// on mutated files. Whatever our readers take, the library must read to
+// the same 24-bit pixels; anything else they must decline.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
+
+#include "common/log.h"
+#include "image/image_file.h"
+#include "image/own_readers.h"
+
+// As for the other target: a header claiming a huge picture must take the
+// failure road, not end as a sanitizer report.
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1:max_allocation_size_mb=64:detect_leaks=1";
+}
+
+namespace {
+
+const std::string& InputPath() {
+    static const std::string path =
+        (std::filesystem::temp_directory_path() / ("glimra-readers-fuzz-" + std::to_string(getpid())))
+            .string();
+    return path;
+}
+
+[[noreturn]] void Finding(const char* what) {
+    std::fprintf(stderr, "%s\n", what);
+    std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string& path = InputPath();
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) {
+        std::abort();
+    }
+    file = std::fopen(path.c_str(), "rb");
+    const ReadResult own = ReadWithOwnReader(file);
+    std::fclose(file);
+    if (own.image != nullptr) {
+        Image* reference = nullptr;
+        try {
+            reference = LoadImageFileWithLibrary(path.c_str());
+        } catch (const FatalError&) {
+            Finding("our reader took a file the library cannot read");
+        }
+        const std::size_t bytes = ImageBufferSize(own.image->width, own.image->height);
+        if (reference->width != own.image->width || reference->height != own.image->height ||
+            std::memcmp(reference->pixels, own.image->pixels, bytes) != 0) {
+            Finding("our reader and the library read different pixels");
+        }
+        DestroyImage(reference);
+        DestroyImage(own.image);
+    }
+    std::remove(path.c_str());
+    return 0;
+}
