@@ -5,7 +5,7 @@
 set -eu
 
 # mandoc checks the manual page (a test skips itself without it).
-packages="cmake ninja-build g++ make python3 libfreeimage-dev libdeflate-dev libgtest-dev zlib1g-dev mandoc $*"
+packages="cmake ninja-build g++ make python3 libfreeimage-dev libdeflate-dev libseccomp-dev libgtest-dev zlib1g-dev mandoc $*"
 
 missing=""
 for package in $packages; do

@@ -41,6 +41,33 @@ TEST_F(CommandLine, BadCommandLinesPrintUsageAndFail) {
     }
 }
 
+TEST_F(CommandLine, LongOptions) {
+    ProcessResult result = Run({"--help"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(Normalised(result.output), UsageText("").substr(2));
+    result = Run({Path("a.png"), "--version", "-q"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "glimra " GLIMRA_VERSION "\n");
+
+    for (const std::string bad : {"--timeout=", "--timeout=-1", "--timeout=1.5", "--timeout",
+                                  "--max-memory=2X", "--max-memory=G", "--max-memory=99999999999T",
+                                  "--max-pixels=ten"}) {
+        result = Run({Path("a.png"), Path("b.png"), bad});
+        EXPECT_EQ(result.exitStatus, 1) << bad;
+        EXPECT_EQ(Normalised(result.output), UsageText("Invalid value in " + bad)) << bad;
+    }
+    for (const std::string unknown : {"--frobnicate", "--help=1", "--time-out=3", "--"}) {
+        result = Run({Path("a.png"), Path("b.png"), unknown});
+        EXPECT_EQ(result.exitStatus, 1) << unknown;
+        EXPECT_EQ(Normalised(result.output), UsageText("Unknown flag " + unknown)) << unknown;
+    }
+    // Good values change nothing of an ordinary run.
+    result = Run({"--timeout=0", "--max-memory=2G", "--max-pixels=0", Path("a.png"), Path("b.png"),
+                  "--max-memory=512m", "--timeout=60", "--max-pixels=40"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "");
+}
+
 TEST_F(CommandLine, UnknownFlagLoadsNoPicture) {
     const ProcessResult result = Run({Path("missing.png"), Path("missing2.png"), "-q"});
     EXPECT_EQ(Normalised(result.output), UsageText("Unknown flag -q"));

@@ -45,7 +45,7 @@ struct Format {
     const char* file;
     bool fillsIn;  // uncompressed: the library makes up the missing bytes
     // Cuts between the header and this length get pixels the library never
-    // wrote (uninitialised_pixels_e2e_test.cpp); 0 where there are none.
+    // wrote (library_faults_e2e_test.cpp); 0 where there are none.
     std::size_t uninitialisedBelow;
 };
 

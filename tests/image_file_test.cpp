@@ -15,10 +15,12 @@ TEST(SaveImageFile, PitchBeyondTheLibraryIsAFailureToWrap) {
     // The library takes the row pitch as an int; such a picture cannot be
     // handed to it (no pixels are touched before that is found).
     const Image huge{INT32_MAX / 3 + 1, 1, nullptr};
+    const std::string path = ::testing::TempDir() + "never-written.png";
+    AtomicFile file(path.c_str());
     ::testing::internal::CaptureStdout();
-    EXPECT_THROW(SaveImageFile(&huge, "never-written.png"), FatalError);
+    EXPECT_THROW(SaveImageFile(&huge, path.c_str(), file), FatalError);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "Failed to create freeimage for never-written.png\n\n");
+              "Failed to create freeimage for " + path + "\n\n");
 }
 
 TEST(AtomicFile, TargetChangesOnlyOnCommitAndNothingElseStays) {

@@ -76,22 +76,30 @@ TEST_F(ResourceLimits, FullDiskOnSaveKeepsTheEarlierFile) {
 }
 
 TEST_F(ResourceLimits, HeadersClaimingHugePicturesFailWithAMessage) {
-    // 70000 x 70000 is 14.7 GB in 24-bit form, 100000 x 100000 30 GB: more
-    // than the cap, so the library's or our own allocation must fail.
+    // 70000 x 70000 is 14.7 GB in 24-bit form, 100000 x 100000 30 GB. The
+    // pixel limit refuses them from their headers; without it, they are
+    // more than the address space allows, so the library's or our own
+    // allocation must fail.
     for (const std::uint32_t side : {70000u, 100000u}) {
         const std::string sideText = std::to_string(side);
         WriteFileBytes(Path("huge.bmp"), BmpHeaderOnly(side, side));
         WriteFileBytes(Path("huge.png"), PngHeaderOnly(side, side));
         WriteFileBytes(Path("huge.ppm"), PnmHeaderOnly(side, side));
         for (const char* name : {"huge.bmp", "huge.png", "huge.ppm"}) {
-            const ProcessResult result = Run({Path(name), Path(name)}, {2048 * kMiB, 0});
+            ProcessResult result = Run({Path(name), Path(name)}, {2048 * kMiB, 0});
             SCOPED_TRACE(std::string(name) + " claiming " + sideText + "x" + sideText + ": " +
                          result.output);
             EXPECT_EQ(result.signal, 0);
             EXPECT_EQ(result.exitStatus, 1);
+            EXPECT_EQ(result.output, "Too many pixels in " + Path(name) + ": " + sideText + "x" +
+                                         sideText + " is more than the limit of 1073741824\n");
+            result = Run({Path(name), Path(name), "--max-pixels=0"}, {2048 * kMiB, 0});
+            EXPECT_EQ(result.signal, 0);
+            EXPECT_EQ(result.exitStatus, 1);
             EXPECT_TRUE(result.output == "Failed to load " + Path(name) + "\n" ||
                         result.output ==
-                            "Out of memory for a " + sideText + "x" + sideText + " image\n");
+                            "Out of memory for a " + sideText + "x" + sideText + " image\n")
+                << result.output;
         }
     }
 }

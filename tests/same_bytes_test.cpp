@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -27,14 +28,27 @@ TEST(FilesHaveSameBytes, ReadsEveryByteOfRegularFiles) {
     const std::string empty = file("empty", "");
     const std::string otherEmpty = file("other-empty", "");
 
-    EXPECT_TRUE(FilesHaveSameBytes(original.c_str(), original.c_str()));
-    EXPECT_TRUE(FilesHaveSameBytes(original.c_str(), copy.c_str()));
-    EXPECT_TRUE(FilesHaveSameBytes(empty.c_str(), otherEmpty.c_str()));
-    EXPECT_FALSE(FilesHaveSameBytes(original.c_str(), lastDiffers.c_str()));
-    EXPECT_FALSE(FilesHaveSameBytes(original.c_str(), shorter.c_str()));
-    EXPECT_FALSE(FilesHaveSameBytes(original.c_str(), (original + ".missing").c_str()));
+    // Both files are left at their start for the loader that comes next.
+    const auto same = [](const std::string& a, const std::string& b) {
+        std::FILE* fileA = std::fopen(a.c_str(), "rb");
+        std::FILE* fileB = std::fopen(b.c_str(), "rb");
+        const bool answer = FilesHaveSameBytes(fileA, fileB);
+        for (std::FILE* opened : {fileA, fileB}) {
+            if (opened != nullptr) {
+                EXPECT_EQ(std::ftell(opened), 0) << a << " " << b;
+                std::fclose(opened);
+            }
+        }
+        return answer;
+    };
+    EXPECT_TRUE(same(original, original));
+    EXPECT_TRUE(same(original, copy));
+    EXPECT_TRUE(same(empty, otherEmpty));
+    EXPECT_FALSE(same(original, lastDiffers));
+    EXPECT_FALSE(same(original, shorter));
+    EXPECT_FALSE(same(original, original + ".missing"));
     // A directory is never taken for a picture file.
-    EXPECT_FALSE(FilesHaveSameBytes(dir.c_str(), dir.c_str()));
+    EXPECT_FALSE(same(dir, dir));
     std::filesystem::remove_all(dir);
 }
 

@@ -1,10 +1,14 @@
 #include "app/command_line.h"
 
+#include <cctype>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "app/compare_images.h"
 #include "common/log.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -31,6 +35,48 @@ int Usage(const char* format, ...) {
     return 1;
 }
 
+// Reads a whole decimal number with an optional binary unit suffix
+// (K, M, G, T, either case) when `units` is set; false when `text` is not
+// one or it does not fit.
+bool ParseNumber(const char* text, bool units, std::uint64_t& value) {
+    if (*text < '0' || *text > '9') {
+        return false;
+    }
+    value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        const auto digit = static_cast<std::uint64_t>(*text - '0');
+        if (value > (UINT64_MAX - digit) / 10) {
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    if (*text == '\0') {
+        return true;
+    }
+    const char* suffixes = "KMGT";
+    const char* unit = units ? std::strchr(suffixes, std::toupper(static_cast<unsigned char>(*text)))
+                             : nullptr;
+    if (unit == nullptr || *unit == '\0' || text[1] != '\0') {
+        return false;
+    }
+    const int shift = 10 * static_cast<int>(unit - suffixes + 1);
+    if (value > (UINT64_MAX >> shift)) {
+        return false;
+    }
+    value <<= shift;
+    return true;
+}
+
+// The value of `--name=value` in `arg` ("" for a bare `--name`, which no
+// number reads), or null when `arg` is not that option.
+const char* OptionValue(const char* arg, const char* name) {
+    const std::size_t length = std::strlen(name);
+    if (std::strncmp(arg, name, length) != 0) {
+        return nullptr;
+    }
+    return arg[length] == '=' ? arg + length + 1 : arg[length] == '\0' ? arg + length : nullptr;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv) {
@@ -40,17 +86,48 @@ int RunCommandLine(int argc, const char* const* argv) {
 
     const char* paths[3] = {nullptr, nullptr, nullptr};
     int pathCount = 0;
-    DiffMode mode = DiffMode::AbsDelta;
+    Comparison comparison;
+    comparison.maxPixels = std::uint64_t{1} << 30;
+    RunLimits limits;
+    limits.timeoutSeconds = 300;
+    limits.maxMemoryBytes = PhysicalMemoryBytes() / 4 * 3;
     bool verbose = false;
 
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        if (arg[0] == '-') {
+        if (arg[0] == '-' && arg[1] == '-' && arg[2] != '\0') {
+            std::uint64_t number = 0;
+            const char* value = nullptr;
+            if (std::strcmp(arg, "--help") == 0) {
+                Usage(nullptr);
+                return 0;
+            } else if (std::strcmp(arg, "--version") == 0) {
+                std::printf("glimra %s\n", GLIMRA_VERSION);
+                return 0;
+            } else if ((value = OptionValue(arg, "--timeout")) != nullptr) {
+                if (!ParseNumber(value, false, number) || number > 100000000) {
+                    return Usage("Invalid value in %s", arg);
+                }
+                limits.timeoutSeconds = static_cast<unsigned>(number);
+            } else if ((value = OptionValue(arg, "--max-memory")) != nullptr) {
+                if (!ParseNumber(value, true, number)) {
+                    return Usage("Invalid value in %s", arg);
+                }
+                limits.maxMemoryBytes = number;
+            } else if ((value = OptionValue(arg, "--max-pixels")) != nullptr) {
+                if (!ParseNumber(value, false, number)) {
+                    return Usage("Invalid value in %s", arg);
+                }
+                comparison.maxPixels = number;
+            } else {
+                return Usage("Unknown flag %s", arg);
+            }
+        } else if (arg[0] == '-') {
             // Only the second character counts: -verbose is -v, -dx is -d.
             switch (arg[1]) {
-            case 'd': mode = DiffMode::AbsDelta; break;
+            case 'd': comparison.mode = DiffMode::AbsDelta; break;
             case 'v': verbose = true; break;
-            case 'x': mode = DiffMode::Xor; break;
+            case 'x': comparison.mode = DiffMode::Xor; break;
             default: return Usage("Unknown flag %s", arg);
             }
         } else if (pathCount < 3) {
@@ -61,6 +138,9 @@ int RunCommandLine(int argc, const char* const* argv) {
     if (pathCount < 2) {
         return Usage("Must give both the image filenames!");
     }
+    comparison.pathA = paths[0];
+    comparison.pathB = paths[1];
+    comparison.diffPath = paths[2];
     g_verbose = verbose;
-    return CompareImages(paths[0], paths[1], paths[2], mode) ? 0 : 1;
+    return CompareImages(comparison, limits) ? 0 : 1;
 }

@@ -1,13 +1,34 @@
 #include "app/compare_images.h"
 
+#include <memory>
+
 #include "app/same_bytes.h"
 #include "app/scoped_timer.h"
+#include "app/worker.h"
 #include "common/log.h"
 #include "image/image_file.h"
+#include "image/own_readers.h"
 #include "platform/platform.h"
 
-bool CompareImages(const char* pathA, const char* pathB, const char* diffPath,
-                   DiffMode mode) {
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// The run in this process: nobody watches, and the output is put in place
+// right here.
+class InProcessHost : public RunHost {
+public:
+    void Reached(RunStep, std::uint64_t) override {}
+    void InputsOpen(bool) override {}
+    bool PlaceOutput(AtomicFile& output) override { return output.Commit(); }
+};
+
+}  // namespace
+
+bool RunComparison(const Comparison& comparison, AtomicFile* output, RunHost& host) {
     Image* a = nullptr;
     Image* b = nullptr;
     Image* diff = nullptr;
@@ -15,10 +36,22 @@ bool CompareImages(const char* pathA, const char* pathB, const char* diffPath,
     try {
         {
             ScopedTimer timer("Load source images");
-            a = LoadImageFile(pathA);
+            host.Reached(RunStep::LoadingA, timer.StartTicks());
+            const File fileA(std::fopen(comparison.pathA, "rb"));
+            host.Reached(RunStep::LoadingB, timer.StartTicks());
+            const File fileB(std::fopen(comparison.pathB, "rb"));
             // The same bytes decode to the same pixels: B is A, and every
             // message, timer line and answer stays what two loads give.
-            b = FilesHaveSameBytes(pathA, pathB) ? a : LoadImageFile(pathB);
+            const bool sameBytes = FilesHaveSameBytes(fileA.get(), fileB.get());
+            const bool libraryNeeded = comparison.diffPath != nullptr ||
+                                       fileA == nullptr || !LooksLikeOwnFormat(fileA.get()) ||
+                                       (!sameBytes && (fileB == nullptr || !LooksLikeOwnFormat(fileB.get())));
+            host.InputsOpen(libraryNeeded);
+
+            host.Reached(RunStep::LoadingA, timer.StartTicks());
+            a = LoadImageFile(comparison.pathA, fileA.get(), comparison.maxPixels);
+            host.Reached(RunStep::LoadingB, timer.StartTicks());
+            b = sameBytes ? a : LoadImageFile(comparison.pathB, fileB.get(), comparison.maxPixels);
             // glibc raises its mapping threshold once the first library
             // frame is freed, so the second one came from the heap and stays
             // there when freed: hand it back before the difference picture
@@ -31,10 +64,11 @@ bool CompareImages(const char* pathA, const char* pathB, const char* diffPath,
         }
         {
             ScopedTimer timer("Perform diff");
+            host.Reached(RunStep::Comparing, timer.StartTicks());
             // Without a place to write it, the difference picture is never
             // made: the decision alone needs no third frame.
-            if (diffPath != nullptr) {
-                diff = CreateDiffImage(a, b, mode);
+            if (comparison.diffPath != nullptr) {
+                diff = CreateDiffImage(a, b, comparison.mode);
                 identical = diff == nullptr;
             } else {
                 identical = !ImagesDiffer(a, b);
@@ -45,7 +79,12 @@ bool CompareImages(const char* pathA, const char* pathB, const char* diffPath,
         }
         if (diff != nullptr) {
             ScopedTimer timer("Save diff image");
-            SaveImageFile(diff, diffPath);
+            host.Reached(RunStep::Saving, timer.StartTicks());
+            SaveImageFile(diff, comparison.diffPath, *output);
+            if (!host.PlaceOutput(*output)) {
+                LogMessage("Failed to save %s", comparison.diffPath);
+                throw FatalError{};
+            }
         }
     } catch (const FatalError&) {
         // The thrower has printed the reason.
@@ -57,4 +96,19 @@ bool CompareImages(const char* pathA, const char* pathB, const char* diffPath,
     }
     DestroyImage(diff);
     return identical;
+}
+
+bool CompareImages(const Comparison& comparison, const RunLimits& limits) {
+    // Made by this process, so that it can always remove what a worker
+    // leaves half written.
+    std::unique_ptr<AtomicFile> output;
+    if (comparison.diffPath != nullptr) {
+        output = std::make_unique<AtomicFile>(comparison.diffPath);
+    }
+    bool identical = false;
+    if (RunInWorker(comparison, limits, output.get(), identical)) {
+        return identical;
+    }
+    InProcessHost host;
+    return RunComparison(comparison, output.get(), host);
 }

@@ -1,6 +1,5 @@
 #include "app/same_bytes.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -8,11 +7,6 @@
 #include "platform/platform.h"
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 bool SameContents(std::FILE* fileA, std::FILE* fileB) {
     constexpr std::size_t kChunk = std::size_t{256} << 10;
@@ -37,17 +31,18 @@ bool SameContents(std::FILE* fileA, std::FILE* fileB) {
 
 }  // namespace
 
-bool FilesHaveSameBytes(const char* pathA, const char* pathB) {
+bool FilesHaveSameBytes(std::FILE* fileA, std::FILE* fileB) {
     FileIdentity a;
     FileIdentity b;
-    if (!QueryFileIdentity(pathA, a) || !QueryFileIdentity(pathB, b) || !a.isRegular ||
-        !b.isRegular || a.size != b.size) {
+    if (fileA == nullptr || fileB == nullptr || !QueryOpenFileIdentity(fileA, a) ||
+        !QueryOpenFileIdentity(fileB, b) || !a.isRegular || !b.isRegular || a.size != b.size) {
         return false;
     }
     if (SameFile(a, b)) {
         return true;
     }
-    const File fileA(std::fopen(pathA, "rb"));
-    const File fileB(fileA != nullptr ? std::fopen(pathB, "rb") : nullptr);
-    return fileB != nullptr && SameContents(fileA.get(), fileB.get());
+    const bool same = SameContents(fileA, fileB);
+    std::rewind(fileA);
+    std::rewind(fileB);
+    return same;
 }

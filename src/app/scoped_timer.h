@@ -13,6 +13,8 @@ public:
     ScopedTimer(const ScopedTimer&) = delete;
     ScopedTimer& operator=(const ScopedTimer&) = delete;
 
+    std::uint64_t StartTicks() const { return startTicks; }
+
 private:
     const char* label;  // not copied: callers pass string literals
     std::uint64_t startTicks;

@@ -12,4 +12,7 @@ void LogMessage(const char* format, ...) {
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     std::printf("%s\n", text);
+    // Each line reaches the console (or the worker's pipe) whole and at
+    // once: a process that dies after it has still said it.
+    std::fflush(stdout);
 }

@@ -34,7 +34,7 @@ std::uint16_t LittleEndian16(const std::uint8_t* p) {
 
 }  // namespace
 
-ReadResult ReadBmp(std::FILE* file, std::uint64_t size) {
+ReadResult ReadBmp(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels) {
     std::uint8_t head[kHeadBytes] = {};
     const std::size_t got = std::fread(head, 1, sizeof head, file);
     if (got < kHeadBytes || head[0] != 'B' || head[1] != 'M') {
@@ -60,6 +60,11 @@ ReadResult ReadBmp(std::FILE* file, std::uint64_t size) {
     }
     const bool topDown = signedHeight < 0;
     const std::int32_t height = topDown ? -signedHeight : signedHeight;
+    ReadResult refused;
+    if (RefuseTooManyPixels(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                            maxPixels, refused)) {
+        return refused;
+    }
 
     // The library computes the pixel data's size in 32 bits.
     const std::size_t bytesPerPixel = bitsPerPixel / 8u;

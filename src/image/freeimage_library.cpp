@@ -43,8 +43,9 @@ bool OpenFreeImage(const char* fileName, FreeImageLibrary& library) {
     }
     FreeImageLibrary& l = library;
     const bool complete =
-        Find(handle, "FreeImage_GetFileType", l.GetFileType) &&
-        Find(handle, "FreeImage_Load", l.Load) &&
+        Find(handle, "FreeImage_GetFileTypeFromHandle", l.GetFileTypeFromHandle) &&
+        Find(handle, "FreeImage_LoadFromHandle", l.LoadFromHandle) &&
+        Find(handle, "FreeImage_FIFSupportsNoPixels", l.FIFSupportsNoPixels) &&
         Find(handle, "FreeImage_GetImageType", l.GetImageType) &&
         Find(handle, "FreeImage_GetBPP", l.GetBPP) &&
         Find(handle, "FreeImage_GetWidth", l.GetWidth) &&
@@ -64,12 +65,36 @@ bool OpenFreeImage(const char* fileName, FreeImageLibrary& library) {
     return complete;
 }
 
+namespace {
+
+enum class LoadState { NotTried, Loaded, Failed };
+
+FreeImageLibrary g_library{};
+LoadState g_state = LoadState::NotTried;
+void (*g_whenNeededButForbidden)() = nullptr;
+
+void TryLoading() {
+    if (g_state == LoadState::NotTried) {
+        g_state = OpenFreeImage(kFreeImageFileName, g_library) ? LoadState::Loaded : LoadState::Failed;
+    }
+}
+
+}  // namespace
+
 const FreeImageLibrary& FreeImage() {
-    static FreeImageLibrary library{};
-    static const bool opened = OpenFreeImage(kFreeImageFileName, library);
-    if (!opened) {
+    if (g_state == LoadState::NotTried && g_whenNeededButForbidden != nullptr) {
+        g_whenNeededButForbidden();
+    }
+    TryLoading();
+    if (g_state != LoadState::Loaded) {
         LogMessage("Cannot load the picture library %s", kFreeImageFileName);
         throw FatalError{};
     }
-    return library;
+    return g_library;
 }
+
+void PreloadFreeImage() { TryLoading(); }
+
+bool FreeImageLoaded() { return g_state == LoadState::Loaded; }
+
+void ForbidLoadingFreeImage(void (*whenNeeded)()) { g_whenNeededButForbidden = whenNeeded; }

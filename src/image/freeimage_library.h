@@ -7,8 +7,9 @@
 #include <FreeImage.h>
 
 struct FreeImageLibrary {
-    decltype(&FreeImage_GetFileType) GetFileType;
-    decltype(&FreeImage_Load) Load;
+    decltype(&FreeImage_GetFileTypeFromHandle) GetFileTypeFromHandle;
+    decltype(&FreeImage_LoadFromHandle) LoadFromHandle;
+    decltype(&FreeImage_FIFSupportsNoPixels) FIFSupportsNoPixels;
     decltype(&FreeImage_GetImageType) GetImageType;
     decltype(&FreeImage_GetBPP) GetBPP;
     decltype(&FreeImage_GetWidth) GetWidth;
@@ -35,3 +36,13 @@ bool OpenFreeImage(const char* fileName, FreeImageLibrary& library);
 // "Cannot load the picture library <file name>" and throws FatalError, on
 // that and every later call.
 const FreeImageLibrary& FreeImage();
+
+// Loads the library now if it can be, silently (a failure is told when
+// the library is needed): for a process about to lose the right to open
+// files.
+void PreloadFreeImage();
+bool FreeImageLoaded();
+
+// From now on a first need of the library calls `whenNeeded` (which must
+// not return) instead of loading it: the process can no longer open it.
+void ForbidLoadingFreeImage(void (*whenNeeded)());

@@ -26,6 +26,35 @@ struct FileCloser {
     throw FatalError{};
 }
 
+[[noreturn]] void FailUnknownFormat(const char* path) {
+    LogMessage("Unknown fileformat for %s", path);
+    throw FatalError{};
+}
+
+void RefuseTooManyPixels(const char* path, std::uint64_t width, std::uint64_t height,
+                         std::uint64_t maxPixels) {
+    if (maxPixels != 0 && width * height > maxPixels) {
+        LogMessage("Too many pixels in %s: %llux%llu is more than the limit of %llu", path,
+                   static_cast<unsigned long long>(width), static_cast<unsigned long long>(height),
+                   static_cast<unsigned long long>(maxPixels));
+        throw FatalError{};
+    }
+}
+
+unsigned DLL_CALLCONV ReadFromFile(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    return static_cast<unsigned>(std::fread(buffer, size, count, static_cast<std::FILE*>(handle)));
+}
+
+unsigned DLL_CALLCONV WriteToFile(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    return static_cast<unsigned>(std::fwrite(buffer, size, count, static_cast<std::FILE*>(handle)));
+}
+
+int DLL_CALLCONV SeekInFile(fi_handle handle, long offset, int origin) {
+    return std::fseek(static_cast<std::FILE*>(handle), offset, origin);
+}
+
+long DLL_CALLCONV TellInFile(fi_handle handle) { return std::ftell(static_cast<std::FILE*>(handle)); }
+
 // The flags that make the library hand over the samples the file holds:
 // PNG without gamma correction, which would merge neighbouring levels, and
 // JPEG with the exact inverse DCT and smooth chroma upsampling that other
@@ -40,15 +69,30 @@ int LoadFlags(FREE_IMAGE_FORMAT format) {
 
 }  // namespace
 
-Image* LoadImageFileWithLibrary(const char* path) {
+Image* LoadImageFileWithLibrary(const char* path, std::FILE* file, std::uint64_t maxPixels) {
+    if (file == nullptr) {
+        FailUnknownFormat(path);
+    }
     const FreeImageLibrary& library = FreeImage();
-    const FREE_IMAGE_FORMAT format = library.GetFileType(path, 0);
+    // What the library's own by-name calls do with the file they open.
+    FreeImageIO io{ReadFromFile, WriteToFile, SeekInFile, TellInFile};
+    std::rewind(file);
+    const FREE_IMAGE_FORMAT format = library.GetFileTypeFromHandle(&io, file, 0);
     if (format == FIF_UNKNOWN) {
-        LogMessage("Unknown fileformat for %s", path);
-        throw FatalError{};
+        FailUnknownFormat(path);
+    }
+    const int flags = LoadFlags(format);
+    if (maxPixels != 0 && library.FIFSupportsNoPixels(format)) {
+        std::rewind(file);
+        const Bitmap header(library.LoadFromHandle(format, &io, file, flags | FIF_LOAD_NOPIXELS));
+        if (header != nullptr) {
+            RefuseTooManyPixels(path, library.GetWidth(header.get()),
+                                library.GetHeight(header.get()), maxPixels);
+        }
     }
 
-    Bitmap bitmap(library.Load(format, path, LoadFlags(format)));
+    std::rewind(file);
+    Bitmap bitmap(library.LoadFromHandle(format, &io, file, flags));
     if (bitmap == nullptr) {
         FailToLoad(path);
     }
@@ -77,6 +121,8 @@ Image* LoadImageFileWithLibrary(const char* path) {
     if (width > INT32_MAX || height > INT32_MAX) {
         FailToLoad(path);
     }
+    // Formats whose header cannot be read alone meet the limit here.
+    RefuseTooManyPixels(path, width, height, maxPixels);
     Image* image = CreateImage(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
 
     // The library keeps the bottom row first and pads each row to 4 bytes;
@@ -97,15 +143,28 @@ Image* LoadImageFileWithLibrary(const char* path) {
     return image;
 }
 
-Image* LoadImageFile(const char* path) {
-    {
-        const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
-        const ReadResult own = file != nullptr ? ReadWithOwnReader(file.get()) : ReadResult{};
-        if (own.image != nullptr) {
-            return own.image;
-        }
+Image* LoadImageFileWithLibrary(const char* path) {
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    return LoadImageFileWithLibrary(path, file.get(), 0);
+}
+
+Image* LoadImageFile(const char* path, std::FILE* file, std::uint64_t maxPixels) {
+    if (file == nullptr) {
+        FailUnknownFormat(path);
     }
-    return LoadImageFileWithLibrary(path);
+    const ReadResult own = ReadWithOwnReader(file, maxPixels);
+    if (own.image != nullptr) {
+        return own.image;
+    }
+    if (own.tooManyPixels) {
+        RefuseTooManyPixels(path, own.width, own.height, maxPixels);
+    }
+    return LoadImageFileWithLibrary(path, file, maxPixels);
+}
+
+Image* LoadImageFile(const char* path) {
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    return LoadImageFile(path, file.get(), 0);
 }
 
 namespace {
@@ -140,22 +199,21 @@ long DLL_CALLCONV TellChecked(fi_handle handle) {
     return std::ftell(static_cast<CheckedOutput*>(handle)->file);
 }
 
-// Encodes into a fresh file beside `path`, which takes its place only when
-// every write, the flush to disk and the close have succeeded.
-bool EncodeToFile(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, const char* path) {
-    AtomicFile file(path);
+// Encodes into `file` and flushes it to the storage device; true only when
+// every write, the flush and the close have succeeded.
+bool EncodeToFile(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, AtomicFile& file) {
     if (file.Stream() == nullptr) {
         return false;
     }
     CheckedOutput output{file.Stream(), false};
     FreeImageIO io{ReadNothing, WriteChecked, SeekChecked, TellChecked};
     const bool encoded = FreeImage().SaveToHandle(format, bitmap, &io, &output, 0) != 0;
-    return encoded && !output.failed && file.Commit();
+    return file.Close() && encoded && !output.failed;
 }
 
 }  // namespace
 
-void SaveImageFile(const Image* image, const char* path) {
+void SaveImageFile(const Image* image, const char* path, AtomicFile& file) {
     const FreeImageLibrary& library = FreeImage();
     const FREE_IMAGE_FORMAT format = library.GetFIFFromFilename(path);
     if (format == FIF_UNKNOWN) {
@@ -176,7 +234,7 @@ void SaveImageFile(const Image* image, const char* path) {
     }
     library.SetTransparent(bitmap.get(), FALSE);
 
-    if (!EncodeToFile(format, bitmap.get(), path)) {
+    if (!EncodeToFile(format, bitmap.get(), file)) {
         LogMessage("Failed to save %s", path);
         throw FatalError{};
     }

@@ -2,19 +2,31 @@
 // readers, everything else through the FreeImage library.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+
+#include "image/atomic_file.h"
 #include "image/image.h"
 
-// Reads any format the library recognises from the file's content (the
-// name plays no part) and brings it to the 24-bit form. Never returns null:
-// every failure prints its message and throws FatalError.
+// Reads the picture in `file` (open for binary reading, at its start;
+// `path` names it in messages) and brings it to the 24-bit form. Reading
+// goes by content; the name plays no part. A null `file` (it could not be
+// opened) is an unknown format. A picture declaring more than `maxPixels`
+// pixels (0: no limit) is refused, before it is decoded where its header
+// can be read alone. Never returns null: every failure prints its message
+// and throws FatalError.
+Image* LoadImageFile(const char* path, std::FILE* file, std::uint64_t maxPixels);
+// The same, opening `path` itself, without a pixel limit.
 Image* LoadImageFile(const char* path);
 
 // The same through the picture library alone, without our own readers:
 // what LoadImageFile does with a file they decline, and the reference they
 // are tested against.
+Image* LoadImageFileWithLibrary(const char* path, std::FILE* file, std::uint64_t maxPixels);
 Image* LoadImageFileWithLibrary(const char* path);
 
-// Writes `image` in the format the library chooses from `path`'s name.
-// Either the complete file replaces whatever was at `path`, or `path` is
-// left as it was and a message plus FatalError reports the failure.
-void SaveImageFile(const Image* image, const char* path);
+// Encodes `image` into `file` (made beside `path`) in the format the
+// library chooses from `path`'s name, and flushes and closes it. On any
+// failure it prints the message and throws FatalError; `file` then holds
+// nothing that must be kept. Putting the file in place is the caller's.
+void SaveImageFile(const Image* image, const char* path, AtomicFile& file);

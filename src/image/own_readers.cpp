@@ -17,19 +17,45 @@ OwnFormat RecogniseOwnFormat(const std::uint8_t* head, std::size_t size) {
     return OwnFormat::None;
 }
 
-ReadResult ReadWithOwnReader(std::FILE* file) {
+bool RefuseTooManyPixels(std::uint32_t width, std::uint32_t height, std::uint64_t maxPixels,
+                         ReadResult& result) {
+    if (maxPixels == 0 || std::uint64_t{width} * height <= maxPixels) {
+        return false;
+    }
+    result = ReadResult{nullptr, nullptr, true, width, height};
+    return true;
+}
+
+namespace {
+
+// The format of a regular file, from its first bytes; the file is left at
+// its start.
+OwnFormat FormatOf(std::FILE* file, std::uint64_t& size) {
     FileIdentity identity;
     if (!QueryOpenFileIdentity(file, identity) || !identity.isRegular) {
-        return Declined("not a regular file");
+        return OwnFormat::None;
     }
+    size = identity.size;
     std::uint8_t head[8] = {};
     const std::size_t got = std::fread(head, 1, sizeof head, file);
     if (std::fseek(file, 0, SEEK_SET) != 0) {
-        return Declined("not seekable");
+        return OwnFormat::None;
     }
-    switch (RecogniseOwnFormat(head, got)) {
-    case OwnFormat::Png: return ReadPng(file, identity.size);
-    case OwnFormat::Bmp: return ReadBmp(file, identity.size);
+    return RecogniseOwnFormat(head, got);
+}
+
+}  // namespace
+
+bool LooksLikeOwnFormat(std::FILE* file) {
+    std::uint64_t size = 0;
+    return FormatOf(file, size) != OwnFormat::None;
+}
+
+ReadResult ReadWithOwnReader(std::FILE* file, std::uint64_t maxPixels) {
+    std::uint64_t size = 0;
+    switch (FormatOf(file, size)) {
+    case OwnFormat::Png: return ReadPng(file, size, maxPixels);
+    case OwnFormat::Bmp: return ReadBmp(file, size, maxPixels);
     default: return Declined("not a format of ours");
     }
 }

@@ -15,18 +15,31 @@ enum class OwnFormat { None, Png, Bmp };
 // it): only files whose content the library itself calls PNG or BMP.
 OwnFormat RecogniseOwnFormat(const std::uint8_t* head, std::size_t size);
 
-// A reader's answer: the picture, or why it declined (a fixed text naming
-// the reason, for tests and counts).
+// A reader's answer: the picture; or a picture whose header declares more
+// than `maxPixels` pixels (its size, nothing decoded); or why it declined
+// (a fixed text naming the reason, for tests and counts).
 struct ReadResult {
     Image* image = nullptr;
     const char* declined = nullptr;
+    bool tooManyPixels = false;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
 };
 
-inline ReadResult Declined(const char* reason) { return ReadResult{nullptr, reason}; }
+inline ReadResult Declined(const char* reason) { return ReadResult{nullptr, reason, false, 0, 0}; }
+
+// True (and `result` says so) when width x height exceeds `maxPixels`
+// (0: no limit).
+bool RefuseTooManyPixels(std::uint32_t width, std::uint32_t height, std::uint64_t maxPixels,
+                         ReadResult& result);
 
 // Each reads `file` (`size` bytes, from its start) in full.
-ReadResult ReadPng(std::FILE* file, std::uint64_t size);
-ReadResult ReadBmp(std::FILE* file, std::uint64_t size);
+ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels);
+ReadResult ReadBmp(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels);
 
 // The reader for `file`'s format, if we have one; Declined when not.
-ReadResult ReadWithOwnReader(std::FILE* file);
+ReadResult ReadWithOwnReader(std::FILE* file, std::uint64_t maxPixels = 0);
+
+// Whether `file` begins like a file of ours (it is read from its start
+// and left there).
+bool LooksLikeOwnFormat(std::FILE* file);

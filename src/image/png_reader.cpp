@@ -163,7 +163,7 @@ struct DecompressorDeleter {
 
 }  // namespace
 
-ReadResult ReadPng(std::FILE* file, std::uint64_t size) {
+ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels) {
     if (size < 8 || size > SIZE_MAX / 2) {
         return Declined("file size");
     }
@@ -213,6 +213,10 @@ ReadResult ReadPng(std::FILE* file, std::uint64_t size) {
             }
             if (const char* reason = ParseHeader(data, length, header)) {
                 return Declined(reason);
+            }
+            ReadResult refused;
+            if (RefuseTooManyPixels(header.width, header.height, maxPixels, refused)) {
+                return refused;
             }
             haveHeader = true;
         } else if (std::memcmp(type, "PLTE", 4) == 0) {

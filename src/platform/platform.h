@@ -68,3 +68,55 @@ void RemoveFile(const char* path);
 // `library`, FindSymbol looks through everything the process has loaded.
 void* OpenSharedLibrary(const char* fileName);
 void* FindSymbol(void* library, const char* name);
+
+// Worker processes. A worker is a copy of this process (fork, no exec):
+// its standard output goes into a pipe and it has a socket to talk over;
+// it runs the body and ends with the body's value, without running
+// destructors or exit handlers. Descriptors are plain ints here. Where the
+// system has no such workers (Windows), StartWorker returns false and the
+// caller does the work itself.
+struct WorkerProcess {
+    long id = -1;
+    int output = -1;   // read end of the worker's standard output
+    int control = -1;  // the parent's end of the socket
+};
+bool StartWorker(WorkerProcess& worker, int (*body)(int control, void* context), void* context);
+
+struct WorkerEnd {
+    bool exited = false;  // ended by returning (or exiting) rather than by a signal
+    int status = 0;       // the exit status, when exited
+    int signal = 0;       // the signal that ended it, otherwise
+};
+// Waits for the worker to end (kill it first to be sure it does).
+WorkerEnd WaitForWorker(const WorkerProcess& worker);
+void KillWorker(const WorkerProcess& worker);
+
+// Waits until one of `count` descriptors has something to read (or has
+// reached its end) or `timeoutMs` passes (negative: no limit); sets
+// ready[i] for those that have. False on timeout.
+bool WaitForInput(const int* descriptors, bool* ready, int count, int timeoutMs);
+// Reads what is there, up to `size` bytes; 0 at the end, -1 on error.
+long ReadSome(int descriptor, void* buffer, std::size_t size);
+// Writes all of it; false on error.
+bool WriteAll(int descriptor, const void* data, std::size_t size);
+void CloseDescriptor(int descriptor);
+
+// Sends what this process writes to standard error nowhere.
+void DiscardStandardError();
+
+// Memory that a worker started after this call shares with its parent.
+void* MapSharedMemory(std::size_t size);
+void UnmapSharedMemory(void* memory, std::size_t size);
+
+// The machine's physical memory in bytes (0 when unknown).
+std::uint64_t PhysicalMemoryBytes();
+// Lets this process map no more than `bytes` of address space (never
+// raising a lower limit it already has). False where that cannot be set.
+bool LimitAddressSpace(std::uint64_t bytes);
+
+// Shuts this process in: from here on it can open, create, remove or
+// rename no file, start no program, open no socket and signal no other
+// process; reading, writing and closing what it already holds, memory and
+// threads stay allowed. Irreversible. False where the system offers no
+// such sandbox (then nothing changes).
+bool EnterSandbox();

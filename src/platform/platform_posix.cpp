@@ -11,9 +11,15 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#include <poll.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -170,4 +176,144 @@ void* OpenSharedLibrary(const char* fileName) { return dlopen(fileName, RTLD_NOW
 
 void* FindSymbol(void* library, const char* name) {
     return dlsym(library != nullptr ? library : RTLD_DEFAULT, name);
+}
+
+bool StartWorker(WorkerProcess& worker, int (*body)(int control, void* context), void* context) {
+    int output[2];
+    int control[2];
+    if (pipe(output) != 0) {
+        return false;
+    }
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, control) != 0) {
+        close(output[0]);
+        close(output[1]);
+        return false;
+    }
+    // Whatever this process still holds in its buffer would otherwise be
+    // printed twice, once by each.
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(output[1], STDOUT_FILENO);
+        close(output[0]);
+        close(output[1]);
+        close(control[0]);
+        const int status = body(control[1], context);
+        std::fflush(stdout);
+        _exit(status);
+    }
+    close(output[1]);
+    close(control[1]);
+    if (pid < 0) {
+        close(output[0]);
+        close(control[0]);
+        return false;
+    }
+    worker.id = pid;
+    worker.output = output[0];
+    worker.control = control[0];
+    return true;
+}
+
+WorkerEnd WaitForWorker(const WorkerProcess& worker) {
+    int status = 0;
+    while (waitpid(static_cast<pid_t>(worker.id), &status, 0) < 0 && errno == EINTR) {
+    }
+    WorkerEnd end;
+    end.exited = WIFEXITED(status);
+    end.status = end.exited ? WEXITSTATUS(status) : 0;
+    end.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return end;
+}
+
+void KillWorker(const WorkerProcess& worker) { kill(static_cast<pid_t>(worker.id), SIGKILL); }
+
+bool WaitForInput(const int* descriptors, bool* ready, int count, int timeoutMs) {
+    pollfd fds[16];
+    const int n = std::min(count, 16);
+    for (int i = 0; i < n; ++i) {
+        fds[i] = pollfd{descriptors[i], POLLIN, 0};
+        ready[i] = false;
+    }
+    int got = 0;
+    do {
+        got = poll(fds, static_cast<nfds_t>(n), timeoutMs);
+    } while (got < 0 && errno == EINTR);
+    for (int i = 0; i < n; ++i) {
+        ready[i] = fds[i].revents != 0;
+    }
+    return got > 0;
+}
+
+long ReadSome(int descriptor, void* buffer, std::size_t size) {
+    ssize_t got = 0;
+    do {
+        got = read(descriptor, buffer, size);
+    } while (got < 0 && errno == EINTR);
+    return static_cast<long>(got);
+}
+
+bool WriteAll(int descriptor, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        // A socket whose other end is gone fails the write instead of
+        // killing this process with SIGPIPE.
+        const ssize_t sent = send(descriptor, bytes, size, MSG_NOSIGNAL);
+        if (sent < 0 && errno == ENOTSOCK) {
+            return false;
+        }
+        if (sent < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+void CloseDescriptor(int descriptor) {
+    if (descriptor >= 0) {
+        close(descriptor);
+    }
+}
+
+void DiscardStandardError() {
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        dup2(null, STDERR_FILENO);
+        close(null);
+    }
+}
+
+void* MapSharedMemory(std::size_t size) {
+    void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    return memory == MAP_FAILED ? nullptr : memory;
+}
+
+void UnmapSharedMemory(void* memory, std::size_t size) {
+    if (memory != nullptr) {
+        munmap(memory, size);
+    }
+}
+
+std::uint64_t PhysicalMemoryBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0
+               ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize)
+               : 0;
+}
+
+bool LimitAddressSpace(std::uint64_t bytes) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0) {
+        return false;
+    }
+    const auto wanted = static_cast<rlim_t>(bytes);
+    limit.rlim_cur = std::min(limit.rlim_cur, wanted);
+    limit.rlim_max = std::min(limit.rlim_max, wanted);
+    return setrlimit(RLIMIT_AS, &limit) == 0;
 }

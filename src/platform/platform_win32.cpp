@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <malloc.h>
 
 // Windows gets plain aligned heap blocks: large pages there need a
@@ -106,3 +107,42 @@ void* FindSymbol(void* library, const char* name) {
         library != nullptr ? static_cast<HMODULE>(library) : GetModuleHandleA(nullptr);
     return reinterpret_cast<void*>(GetProcAddress(module, name));
 }
+
+// No fork on Windows: the comparison runs in the tool's own process.
+bool StartWorker(WorkerProcess&, int (*)(int, void*), void*) { return false; }
+
+WorkerEnd WaitForWorker(const WorkerProcess&) { return WorkerEnd{}; }
+
+void KillWorker(const WorkerProcess&) {}
+
+bool WaitForInput(const int*, bool*, int, int) { return false; }
+
+long ReadSome(int descriptor, void* buffer, std::size_t size) {
+    return _read(descriptor, buffer, static_cast<unsigned>(size));
+}
+
+bool WriteAll(int descriptor, const void* data, std::size_t size) {
+    return _write(descriptor, data, static_cast<unsigned>(size)) == static_cast<int>(size);
+}
+
+void CloseDescriptor(int descriptor) {
+    if (descriptor >= 0) {
+        _close(descriptor);
+    }
+}
+
+void DiscardStandardError() {}
+
+void* MapSharedMemory(std::size_t size) { return std::calloc(1, size); }
+
+void UnmapSharedMemory(void* memory, std::size_t) { std::free(memory); }
+
+std::uint64_t PhysicalMemoryBytes() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}
+
+bool LimitAddressSpace(std::uint64_t) { return false; }
+
+bool EnterSandbox() { return false; }

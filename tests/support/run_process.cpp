@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 
 namespace {
 
@@ -22,8 +23,8 @@ void SetLimit(int resource, std::uint64_t bytes) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const ProcessLimits& limits) {
+RunningProcess StartProcess(const std::string& program, const std::vector<std::string>& args,
+                            const ProcessLimits& limits) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args) {
@@ -50,11 +51,18 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    return RunningProcess{child, outPipe[0], errPipe[0]};
+}
 
+RunningProcess StartProcess(const std::string& program, const std::vector<std::string>& args) {
+    return StartProcess(program, args, ProcessLimits{});
+}
+
+ProcessResult FinishProcess(RunningProcess& process) {
     // Both pipes at once: a child that fills one while we wait on the
     // other would never finish.
     ProcessResult result;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    pollfd fds[2] = {{process.output, POLLIN, 0}, {process.errors, POLLIN, 0}};
     std::string* sinks[2] = {&result.output, &result.errors};
     int open = 2;
     char buffer[4096];
@@ -79,9 +87,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
             }
         }
     }
-
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(static_cast<pid_t>(process.id), &status, 0) < 0 && errno == EINTR) {
     }
     if (WIFEXITED(status)) {
         result.exitStatus = WEXITSTATUS(status);
@@ -89,4 +96,20 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
         result.signal = WTERMSIG(status);
     }
     return result;
+}
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const ProcessLimits& limits) {
+    RunningProcess process = StartProcess(program, args, limits);
+    return FinishProcess(process);
+}
+
+std::vector<long> ChildrenOf(long id) {
+    std::vector<long> children;
+    std::ifstream in("/proc/" + std::to_string(id) + "/task/" + std::to_string(id) + "/children");
+    long child = 0;
+    while (in >> child) {
+        children.push_back(child);
+    }
+    return children;
 }

@@ -20,3 +20,15 @@ struct ProcessResult {
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const ProcessLimits& limits = {});
+
+// A run of the binary that goes on while the test looks at it.
+struct RunningProcess {
+    long id = -1;
+    int output = -1;
+    int errors = -1;
+};
+RunningProcess StartProcess(const std::string& program, const std::vector<std::string>& args);
+// Collects what it printed and waits for it to end.
+ProcessResult FinishProcess(RunningProcess& process);
+// The processes it started itself (its workers), from /proc.
+std::vector<long> ChildrenOf(long id);

@@ -1,0 +1,89 @@
+// The worker's sandbox on Linux: no_new_privs and a seccomp filter that
+// allows what decoding and encoding into descriptors already open need
+// (reading, writing, seeking and closing them, memory, threads, time, the
+// process's own signals) and refuses everything else with EPERM, so that
+// a library probing for something it may not have (a file to open, a
+// terminal, a processor count) gets an ordinary failure, not a crash.
+#include "platform/platform.h"
+
+#include <seccomp.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#endif
+
+namespace {
+
+bool UnderValgrind() {
+#if defined(RUNNING_ON_VALGRIND)
+    return RUNNING_ON_VALGRIND != 0;
+#else
+    return false;
+#endif
+}
+
+bool Allow(scmp_filter_ctx filter, int call) {
+    return seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
+}
+
+// Allows `call` when its first argument compares as `op` with `a` (and,
+// for a masked comparison, `b`).
+bool AllowWhenFirst(scmp_filter_ctx filter, int call, scmp_compare op, scmp_datum_t a,
+                    scmp_datum_t b = 0) {
+    const scmp_arg_cmp argument{0, op, a, b};
+    return seccomp_rule_add_array(filter, SCMP_ACT_ALLOW, call, 1, &argument) == 0;
+}
+
+}  // namespace
+
+bool EnterSandbox() {
+    // valgrind runs its own code in this process and needs calls the filter
+    // refuses; under it the worker stays unfenced.
+    if (UnderValgrind()) {
+        return false;
+    }
+    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ERRNO(EPERM));
+    if (filter == nullptr) {
+        return false;
+    }
+    bool ok = true;
+    for (const int call : {
+             // what is already open
+             SCMP_SYS(read), SCMP_SYS(readv), SCMP_SYS(pread64), SCMP_SYS(preadv),
+             SCMP_SYS(write), SCMP_SYS(writev), SCMP_SYS(pwrite64), SCMP_SYS(lseek),
+             SCMP_SYS(close), SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(fcntl),
+             SCMP_SYS(fsync), SCMP_SYS(fdatasync), SCMP_SYS(sendto), SCMP_SYS(recvfrom),
+             // memory
+             SCMP_SYS(brk), SCMP_SYS(mmap), SCMP_SYS(munmap), SCMP_SYS(mremap),
+             SCMP_SYS(mprotect), SCMP_SYS(madvise),
+             // threads, time and the process itself
+             SCMP_SYS(futex), SCMP_SYS(set_robust_list), SCMP_SYS(rseq), SCMP_SYS(sched_yield),
+             SCMP_SYS(getpid), SCMP_SYS(gettid), SCMP_SYS(clock_gettime),
+             SCMP_SYS(clock_nanosleep), SCMP_SYS(nanosleep), SCMP_SYS(gettimeofday),
+             SCMP_SYS(getrandom), SCMP_SYS(sysinfo), SCMP_SYS(rt_sigaction),
+             SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn), SCMP_SYS(sigaltstack),
+             SCMP_SYS(exit), SCMP_SYS(exit_group)}) {
+        ok = ok && Allow(filter, call);
+    }
+    // Threads, but no new processes; clone3 is answered "not here", which
+    // makes the C library fall back to clone.
+    ok = ok && AllowWhenFirst(filter, SCMP_SYS(clone), SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD) &&
+         seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
+    // Signals and resource limits for this process only (abort raises
+    // SIGABRT on itself).
+    const auto self = static_cast<scmp_datum_t>(getpid());
+    ok = ok && AllowWhenFirst(filter, SCMP_SYS(tgkill), SCMP_CMP_EQ, self) &&
+         AllowWhenFirst(filter, SCMP_SYS(kill), SCMP_CMP_EQ, self) &&
+         AllowWhenFirst(filter, SCMP_SYS(prlimit64), SCMP_CMP_EQ, 0);
+    // Sets no_new_privs itself (the filter's default), then installs it.
+    ok = ok && seccomp_load(filter) == 0;
+    seccomp_release(filter);
+    return ok;
+}

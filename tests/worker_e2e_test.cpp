@@ -1,0 +1,115 @@
+// The worker that does a run's loading, comparing and encoding: killed in
+// a phase, out of time, or past a limit, the run still ends with its
+// message and status 1, never a signal and never a file left behind.
+#include "support/e2e_fixture.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+#include <sys/stat.h>
+
+namespace {
+
+using Worker = EndToEnd;
+
+// Waits (up to 20 s) until `done` holds, checking every few milliseconds.
+template <typename Condition>
+bool WaitUntil(Condition done) {
+    for (int i = 0; i < 4000; ++i) {
+        if (done()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+// The one worker of a running glimra.
+long WorkerOf(const RunningProcess& run) {
+    long worker = -1;
+    WaitUntil([&] {
+        const std::vector<long> children = ChildrenOf(run.id);
+        worker = children.empty() ? -1 : children.front();
+        return worker > 0;
+    });
+    return worker;
+}
+
+TEST_F(Worker, KilledWhileLoadingItSaysWhichFileFailed) {
+    // A named pipe nobody writes to: the worker waits on it for ever.
+    ASSERT_EQ(mkfifo(Path("pipe.png").c_str(), 0600), 0);
+    SavePicture(Path("b.png"), PatternPixels(8, 8));
+    RunningProcess run = StartProcess(std::getenv("GLIMRA_BINARY"),
+                                      {"-v", Path("pipe.png"), Path("b.png"), Path("d.png")});
+    const long worker = WorkerOf(run);
+    ASSERT_GT(worker, 0);
+    kill(static_cast<pid_t>(worker), SIGKILL);
+    const ProcessResult result = FinishProcess(run);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(Normalised(result.output),
+              "Failed to load " + Path("pipe.png") + "\nLoad source images took T ms\n");
+    EXPECT_FALSE(FileExists(Path("d.png")));
+    EXPECT_TRUE(TempFilesIn(dir).empty());
+}
+
+TEST_F(Worker, KilledWhileSavingItLeavesNoFile) {
+    // Noise does not compress: encoding 48 MB as PNG takes a while.
+    WriteRawBmp24(Path("a.bmp"), PatternPixels(4000, 4000, 1));
+    WriteRawBmp24(Path("b.bmp"), PatternPixels(4000, 4000, 2));
+    WriteFileBytes(Path("d.png"), "earlier file");
+    RunningProcess run = StartProcess(std::getenv("GLIMRA_BINARY"),
+                                      {"-v", Path("a.bmp"), Path("b.bmp"), Path("d.png")});
+    const long worker = WorkerOf(run);
+    ASSERT_GT(worker, 0);
+    // The encoder has begun once the temporary file beside d.png grows.
+    ASSERT_TRUE(WaitUntil([&] {
+        for (const std::string& name : TempFilesIn(dir)) {
+            if (ReadFileBytes(Path(name)).size() > 4096) {
+                return true;
+            }
+        }
+        return false;
+    }));
+    kill(static_cast<pid_t>(worker), SIGKILL);
+    const ProcessResult result = FinishProcess(run);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(Normalised(result.output),
+              "Load source images took T ms\nImages differ\nPerform diff took T ms\n"
+              "Failed to save " + Path("d.png") + "\nSave diff image took T ms\n");
+    EXPECT_EQ(ReadFileBytes(Path("d.png")), "earlier file");
+    EXPECT_TRUE(TempFilesIn(dir).empty());
+}
+
+TEST_F(Worker, RunOutOfTimeItSaysWhereItWas) {
+    ASSERT_EQ(mkfifo(Path("pipe.png").c_str(), 0600), 0);
+    SavePicture(Path("a.png"), PatternPixels(8, 8));
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult result =
+        Run({"--timeout=1", Path("a.png"), Path("pipe.png"), Path("d.png"), "-v"});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(Normalised(result.output),
+              "Timed out after 1 s loading " + Path("pipe.png") + "\nLoad source images took T ms\n");
+    EXPECT_TRUE(TempFilesIn(dir).empty());
+}
+
+TEST_F(Worker, PicturesBeyondThePixelLimitAreRefusedBeforeDecoding) {
+    const Pixels24 pixels = PatternPixels(100, 50);
+    SavePicture(Path("a.png"), pixels);
+    WriteRawBmp24(Path("a.bmp"), pixels);
+    SavePicture(Path("a.tif"), pixels);
+    SavePicture(Path("a.ppm"), pixels);
+    for (const char* name : {"a.png", "a.bmp", "a.tif", "a.ppm"}) {
+        ProcessResult result = Run({"--max-pixels=4999", Path(name), Path(name), "-v"});
+        EXPECT_EQ(result.exitStatus, 1) << name;
+        EXPECT_EQ(Normalised(result.output), "Too many pixels in " + Path(name) +
+                                                 ": 100x50 is more than the limit of 4999\n"
+                                                 "Load source images took T ms\n");
+        result = Run({"--max-pixels=5000", Path(name), Path("a.png")});
+        EXPECT_EQ(result.exitStatus, 0) << name << ": " << result.output;
+    }
+}
+
+}  // namespace
