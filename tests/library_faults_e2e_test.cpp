@@ -10,6 +10,7 @@
 #include "support/e2e_fixture.h"
 
 #include <chrono>
+#include <filesystem>
 
 namespace {
 
@@ -59,6 +60,22 @@ TEST_F(LibraryFaults, CrashesInTheLibraryEndAsLoadFailures) {
     }
     EXPECT_FALSE(FileExists(Path("d.png")));
     EXPECT_TRUE(TempFilesIn(dir).empty());
+}
+
+TEST_F(LibraryFaults, ACrashFailsOnlyItsOwnPairOfABatch) {
+    for (const char* side : {"a", "b"}) {
+        std::filesystem::create_directories(Path(side));
+        SavePicture(Path(std::string(side) + "/first.png"), PatternPixels(5, 5));
+        SavePicture(Path(std::string(side) + "/last.png"), PatternPixels(5, 5));
+        WriteFileBytes(Path(std::string(side) + "/middle.tga"), FromHex(kCrashingTga));
+    }
+    // Not the same bytes on both sides, so that both are decoded.
+    WriteFileBytes(Path("b/middle.tga"), FromHex(kCrashingTga) + "x");
+    const ProcessResult result = Run({Path("a"), Path("b"), "--jobs=2"});
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "failed: middle.tga: Failed to load " + Path("a/middle.tga") + "\n"
+                             "3 pairs: 2 identical, 0 different, 1 failed, 0 only in A, 0 only in B\n");
 }
 
 TEST_F(LibraryFaults, HungryHeadersEndWithinTheirLimits) {

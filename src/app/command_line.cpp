@@ -1,11 +1,17 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
 
+#include "app/batch.h"
 #include "app/compare_images.h"
 #include "common/log.h"
 #include "platform/platform.h"
@@ -90,7 +96,10 @@ int RunCommandLine(int argc, const char* const* argv) {
     comparison.maxPixels = std::uint64_t{1} << 30;
     RunLimits limits;
     limits.timeoutSeconds = 300;
-    limits.maxMemoryBytes = PhysicalMemoryBytes() / 4 * 3;
+    bool memoryGiven = false;
+    ReportOptions report;
+    report.jobs = std::max(1u, std::thread::hardware_concurrency());
+    const char* pairsFile = nullptr;
     bool verbose = false;
 
     for (int i = 1; i < argc; ++i) {
@@ -104,6 +113,10 @@ int RunCommandLine(int argc, const char* const* argv) {
             } else if (std::strcmp(arg, "--version") == 0) {
                 std::printf("glimra %s\n", GLIMRA_VERSION);
                 return 0;
+            } else if (std::strcmp(arg, "--json") == 0) {
+                report.json = true;
+            } else if (std::strcmp(arg, "--highlight") == 0) {
+                comparison.mode = DiffMode::Highlight;
             } else if ((value = OptionValue(arg, "--timeout")) != nullptr) {
                 if (!ParseNumber(value, false, number) || number > 100000000) {
                     return Usage("Invalid value in %s", arg);
@@ -114,11 +127,27 @@ int RunCommandLine(int argc, const char* const* argv) {
                     return Usage("Invalid value in %s", arg);
                 }
                 limits.maxMemoryBytes = number;
+                memoryGiven = true;
             } else if ((value = OptionValue(arg, "--max-pixels")) != nullptr) {
                 if (!ParseNumber(value, false, number)) {
                     return Usage("Invalid value in %s", arg);
                 }
                 comparison.maxPixels = number;
+            } else if ((value = OptionValue(arg, "--jobs")) != nullptr) {
+                if (!ParseNumber(value, false, number) || number == 0 || number > 256) {
+                    return Usage("Invalid value in %s", arg);
+                }
+                report.jobs = static_cast<unsigned>(number);
+            } else if ((value = OptionValue(arg, "--pairs")) != nullptr) {
+                if (*value == '\0') {
+                    return Usage("Invalid value in %s", arg);
+                }
+                pairsFile = value;
+            } else if ((value = OptionValue(arg, "--junit")) != nullptr) {
+                if (*value == '\0') {
+                    return Usage("Invalid value in %s", arg);
+                }
+                report.junitPath = value;
             } else {
                 return Usage("Unknown flag %s", arg);
             }
@@ -135,12 +164,42 @@ int RunCommandLine(int argc, const char* const* argv) {
         }
     }
 
-    if (pathCount < 2) {
+    if (pairsFile != nullptr && pathCount > 0) {
+        return Usage("Give the pairs with --pairs or on the command line, not both");
+    }
+    if (pairsFile == nullptr && pathCount < 2) {
         return Usage("Must give both the image filenames!");
     }
-    comparison.pathA = paths[0];
-    comparison.pathB = paths[1];
-    comparison.diffPath = paths[2];
-    g_verbose = verbose;
-    return CompareImages(comparison, limits) ? 0 : 1;
+
+    std::vector<BatchPair> pairs;
+    std::error_code error;
+    const bool directories = pairsFile == nullptr && std::filesystem::is_directory(paths[0], error) &&
+                             std::filesystem::is_directory(paths[1], error);
+    if (pairsFile != nullptr) {
+        std::string problem;
+        if (!ReadPairList(pairsFile, pairs, problem)) {
+            LogMessage("%s", problem.c_str());
+            return 1;
+        }
+    } else if (directories) {
+        pairs = ListDirectoryPairs(paths[0], paths[1], paths[2]);
+    } else {
+        BatchPair pair;
+        pair.name = std::string(paths[0]) + " " + paths[1];
+        pair.pathA = paths[0];
+        pair.pathB = paths[1];
+        pair.diffPath = paths[2] != nullptr ? paths[2] : "";
+        pairs.push_back(pair);
+        report.single = true;
+        report.jobs = 1;
+    }
+    // Verbose single runs print their phases; a report prints each pair's
+    // time itself.
+    report.verbose = verbose;
+    g_verbose = verbose && report.single && !report.json;
+    if (!memoryGiven) {
+        // Three quarters of the machine, shared by the workers running at once.
+        limits.maxMemoryBytes = PhysicalMemoryBytes() / 4 * 3 / report.jobs;
+    }
+    return RunBatch(pairs, comparison, limits, report);
 }

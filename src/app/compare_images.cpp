@@ -4,7 +4,6 @@
 
 #include "app/same_bytes.h"
 #include "app/scoped_timer.h"
-#include "app/worker.h"
 #include "common/log.h"
 #include "image/image_file.h"
 #include "image/own_readers.h"
@@ -17,22 +16,14 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// The run in this process: nobody watches, and the output is put in place
-// right here.
-class InProcessHost : public RunHost {
-public:
-    void Reached(RunStep, std::uint64_t) override {}
-    void InputsOpen(bool) override {}
-    bool PlaceOutput(AtomicFile& output) override { return output.Commit(); }
-};
-
 }  // namespace
 
-bool RunComparison(const Comparison& comparison, AtomicFile* output, RunHost& host) {
+PairStatus CompareImages(const Comparison& comparison, AtomicFile* output, RunHost& host) {
     Image* a = nullptr;
     Image* b = nullptr;
     Image* diff = nullptr;
     bool identical = false;
+    bool failed = false;
     try {
         {
             ScopedTimer timer("Load source images");
@@ -73,6 +64,13 @@ bool RunComparison(const Comparison& comparison, AtomicFile* output, RunHost& ho
             } else {
                 identical = !ImagesDiffer(a, b);
             }
+            if (comparison.measure) {
+                PairFacts facts{a->width, a->height, DiffStats{}};
+                if (!identical) {
+                    facts.stats = MeasureDifference(a, b);
+                }
+                host.Measured(facts);
+            }
             if (g_verbose) {
                 LogMessage(identical ? "Images are identical" : "Images differ");
             }
@@ -88,27 +86,12 @@ bool RunComparison(const Comparison& comparison, AtomicFile* output, RunHost& ho
         }
     } catch (const FatalError&) {
         // The thrower has printed the reason.
-        identical = false;
+        failed = true;
     }
     DestroyImage(a);
     if (b != a) {
         DestroyImage(b);
     }
     DestroyImage(diff);
-    return identical;
-}
-
-bool CompareImages(const Comparison& comparison, const RunLimits& limits) {
-    // Made by this process, so that it can always remove what a worker
-    // leaves half written.
-    std::unique_ptr<AtomicFile> output;
-    if (comparison.diffPath != nullptr) {
-        output = std::make_unique<AtomicFile>(comparison.diffPath);
-    }
-    bool identical = false;
-    if (RunInWorker(comparison, limits, output.get(), identical)) {
-        return identical;
-    }
-    InProcessHost host;
-    return RunComparison(comparison, output.get(), host);
+    return failed ? PairStatus::Failed : identical ? PairStatus::Identical : PairStatus::Different;
 }

@@ -12,6 +12,15 @@ struct Comparison {
     const char* diffPath = nullptr;  // null: no difference picture
     DiffMode mode = DiffMode::AbsDelta;
     std::uint64_t maxPixels = 0;     // 0: no limit
+    bool measure = false;            // tell the host the PairFacts
+};
+
+// What a report says of a compared pair: its size, and for differing
+// pictures where and how much.
+struct PairFacts {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    DiffStats stats;
 };
 
 // Limits on the process that does the work, where the system has workers.
@@ -19,6 +28,9 @@ struct RunLimits {
     unsigned timeoutSeconds = 0;     // 0: none
     std::uint64_t maxMemoryBytes = 0;  // 0: none
 };
+
+// How a pair came out. Missing: one of its files is not there at all.
+enum class PairStatus { Identical, Different, Failed, Missing };
 
 // Where a run is, for whoever watches it from outside.
 enum class RunStep : int { LoadingA, LoadingB, Comparing, Saving, Finished };
@@ -38,15 +50,14 @@ public:
     // The difference picture is written and closed in `output`: put it in
     // its place. False when that failed.
     virtual bool PlaceOutput(AtomicFile& output) = 0;
+    // Both pictures were compared (only when the comparison asks to
+    // measure).
+    virtual void Measured(const PairFacts& facts) = 0;
 };
 
 // Loads both pictures, compares them and writes the difference picture
 // into `output` (made beside diffPath; null without one) when they differ.
-// True only when the pictures are identical; any failure has printed its
-// message and answers false. Every message and timer line of the run is
-// printed here.
-bool RunComparison(const Comparison& comparison, AtomicFile* output, RunHost& host);
+// Identical, Different, or Failed once the failure has printed its
+// message. Every message and timer line of the run is printed here.
+PairStatus CompareImages(const Comparison& comparison, AtomicFile* output, RunHost& host);
 
-// The comparison run of the command line: in a supervised, sandboxed
-// worker where the system has them, in this process elsewhere.
-bool CompareImages(const Comparison& comparison, const RunLimits& limits);

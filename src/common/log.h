@@ -12,7 +12,20 @@ extern bool g_verbose;
 // Longer text is cut off: the formatted line holds at most 1023 characters.
 constexpr int kLogMessageCapacity = 1024;
 
+#include <string>
+
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
 void LogMessage(const char* format, ...);
+
+// Makes LogMessage add its lines to `into` instead of printing them (null:
+// print again), for a run whose messages are reported later.
+void CaptureLogMessages(std::string* into);
+
+// The line LogMessage would print, without its line end, for a message
+// that is kept to be printed later.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+std::string FormatMessage(const char* format, ...);

@@ -2,7 +2,10 @@
 
 #include "image/image.h"
 
-enum class DiffMode { AbsDelta = 0, Xor = 1 };
+// What the difference picture holds: per byte the absolute difference or
+// the exclusive or, or, for people to look at, the first picture faded to
+// grey with the differing pixels in red.
+enum class DiffMode { AbsDelta = 0, Xor = 1, Highlight = 2 };
 
 // The difference picture of two pictures of equal size (the caller has
 // checked SameDimensions; the size is taken from `a`), or null when no byte
@@ -12,3 +15,18 @@ Image* CreateDiffImage(const Image* a, const Image* b, DiffMode mode);
 // Whether any byte of two pictures of equal size differs, decided without
 // making a difference picture.
 bool ImagesDiffer(const Image* a, const Image* b);
+
+// Where and how much two pictures of equal size differ, pixel by pixel (a
+// pixel differs when any of its three bytes does).
+struct DiffStats {
+    std::uint64_t differingPixels = 0;
+    // The smallest rectangle holding them, inclusive; meaningless when
+    // none differ.
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+    // The largest difference of one byte (one channel of one pixel).
+    int largestDelta = 0;
+};
+DiffStats MeasureDifference(const Image* a, const Image* b);

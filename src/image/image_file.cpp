@@ -167,6 +167,22 @@ Image* LoadImageFile(const char* path) {
     return LoadImageFile(path, file.get(), 0);
 }
 
+bool IsPictureFile(const char* path) {
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    if (file == nullptr) {
+        return false;
+    }
+    if (LooksLikeOwnFormat(file.get())) {
+        return true;
+    }
+    PreloadFreeImage();
+    if (!FreeImageLoaded()) {
+        return true;
+    }
+    FreeImageIO io{ReadFromFile, WriteToFile, SeekInFile, TellInFile};
+    return FreeImage().GetFileTypeFromHandle(&io, file.get(), 0) != FIF_UNKNOWN;
+}
+
 namespace {
 
 // The library's encoders ignore what their write callback returns (the PNG

@@ -25,6 +25,11 @@ Image* LoadImageFile(const char* path);
 Image* LoadImageFileWithLibrary(const char* path, std::FILE* file, std::uint64_t maxPixels);
 Image* LoadImageFileWithLibrary(const char* path);
 
+// Whether the file at `path` is a picture at all, by its content: one our
+// readers take or one whose format the picture library knows. Without the
+// library, any file counts.
+bool IsPictureFile(const char* path);
+
 // Encodes `image` into `file` (made beside `path`) in the format the
 // library chooses from `path`'s name, and flushes and closes it. On any
 // failure it prints the message and throws FatalError; `file` then holds

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -229,17 +230,15 @@ WorkerEnd WaitForWorker(const WorkerProcess& worker) {
 void KillWorker(const WorkerProcess& worker) { kill(static_cast<pid_t>(worker.id), SIGKILL); }
 
 bool WaitForInput(const int* descriptors, bool* ready, int count, int timeoutMs) {
-    pollfd fds[16];
-    const int n = std::min(count, 16);
-    for (int i = 0; i < n; ++i) {
+    std::vector<pollfd> fds(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < fds.size(); ++i) {
         fds[i] = pollfd{descriptors[i], POLLIN, 0};
-        ready[i] = false;
     }
     int got = 0;
     do {
-        got = poll(fds, static_cast<nfds_t>(n), timeoutMs);
+        got = poll(fds.data(), static_cast<nfds_t>(fds.size()), timeoutMs);
     } while (got < 0 && errno == EINTR);
-    for (int i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < fds.size(); ++i) {
         ready[i] = fds[i].revents != 0;
     }
     return got > 0;

@@ -1,0 +1,162 @@
+// Many pairs in one run: two directories or a list of pairs, reported for
+// people, as JSON lines and as JUnit, in input order whatever the number
+// of workers.
+#include "support/e2e_fixture.h"
+
+#include <filesystem>
+#include <algorithm>
+#include <regex>
+
+namespace {
+
+class Batch : public EndToEnd {
+protected:
+    // a/ and b/ with one pair of each kind, and files that are no pictures.
+    void MakeTrees() {
+        for (const char* sub : {"a/nested", "b/nested"}) {
+            std::filesystem::create_directories(Path(sub));
+        }
+        Pixels24 big = PatternPixels(1000, 1000, 1);
+        SavePicture(Path("a/same.png"), PatternPixels(9, 7, 2));
+        SavePicture(Path("b/same.png"), PatternPixels(9, 7, 2));
+        WriteRawBmp24(Path("a/nested/changed.bmp"), big);
+        std::uint8_t& green = big.At(700, 300)[1];
+        green = static_cast<std::uint8_t>(green < 128 ? green + 48 : green - 48);
+        WriteRawBmp24(Path("b/nested/changed.bmp"), big);
+        SavePicture(Path("a/only-a.png"), PatternPixels(4, 4));
+        SavePicture(Path("b/only-b.tif"), PatternPixels(4, 4));
+        const std::string png = ReadFileBytes(Path("a/same.png"));
+        WriteFileBytes(Path("a/cut.png"), png.substr(0, png.size() / 2));
+        WriteFileBytes(Path("b/cut.png"), png);
+        WriteFileBytes(Path("a/README.md"), "# shots\n");
+        WriteFileBytes(Path("b/nested/data.json"), "{}\n");
+    }
+};
+
+TEST_F(Batch, DirectoriesAreComparedFileByFileAndReportedInOrder) {
+    MakeTrees();
+    ProcessResult result = Run({Path("a"), Path("b"), Path("diffs")});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output,
+              "failed: cut.png: Failed to load " + Path("a/cut.png") + "\n"
+              "different: nested/changed.bmp: 1 pixel (0.0001 %) in 1x1 at 700,300, largest difference 48\n"
+              "only in A: only-a.png\n"
+              "only in B: only-b.tif\n"
+              "5 pairs: 1 identical, 1 different, 1 failed, 1 only in A, 1 only in B\n");
+    // Difference pictures at the same path below the third argument, made
+    // as needed, and only for pictures that differ.
+    EXPECT_TRUE(FileExists(Path("diffs/nested/changed.bmp")));
+    EXPECT_FALSE(FileExists(Path("diffs/same.png")));
+    EXPECT_TRUE(TempFilesIn(Path("diffs/nested")).empty());
+
+    // Verbose: every pair, with its time; the same with one worker or two.
+    const std::regex times(" \\([0-9]+\\.[0-9] ms\\)");
+    const ProcessResult one = Run({Path("a"), Path("b"), "-v", "--jobs=1"});
+    const ProcessResult two = Run({Path("a"), Path("b"), "-v", "--jobs=2"});
+    EXPECT_EQ(std::regex_replace(one.output, times, ""), std::regex_replace(two.output, times, ""));
+    EXPECT_NE(one.output.find("identical: same.png ("), std::string::npos) << one.output;
+
+    // Identical trees: status 0 and only the summary.
+    std::filesystem::remove(Path("a/only-a.png"));
+    std::filesystem::remove(Path("b/only-b.tif"));
+    std::filesystem::remove(Path("a/cut.png"));
+    std::filesystem::remove(Path("b/cut.png"));
+    WriteFileBytes(Path("b/nested/changed.bmp"), ReadFileBytes(Path("a/nested/changed.bmp")));
+    result = Run({Path("a"), Path("b")});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "2 pairs: 2 identical, 0 different, 0 failed, 0 only in A, 0 only in B\n");
+}
+
+TEST_F(Batch, JsonLinesAndJunitSayWhatDiffersWhere) {
+    MakeTrees();
+    const ProcessResult result = Run({Path("a"), Path("b"), "--json", "--junit=" + Path("report.xml")});
+    EXPECT_EQ(result.exitStatus, 1);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < result.output.size();) {
+        const std::size_t end = result.output.find('\n', at);
+        lines.push_back(result.output.substr(at, end - at));
+        at = end + 1;
+    }
+    ASSERT_EQ(lines.size(), 5u) << result.output;
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.rfind("{\"schema\":1,\"name\":", 0), 0u) << line;
+        EXPECT_EQ(line.back(), '}') << line;
+    }
+    EXPECT_NE(lines[0].find("\"status\":\"failed\",\"message\":\"Failed to load " + Path("a/cut.png") + "\""),
+              std::string::npos) << lines[0];
+    // One pixel in a million: its share is small, never 0.
+    EXPECT_NE(lines[1].find("\"status\":\"different\",\"width\":1000,\"height\":1000,"
+                            "\"differingPixels\":1,\"share\":1e-06,"
+                            "\"box\":{\"x\":700,\"y\":300,\"width\":1,\"height\":1},\"largestDelta\":48"),
+              std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("\"status\":\"missing\",\"missing\":\"b\""), std::string::npos) << lines[2];
+    EXPECT_NE(lines[3].find("\"status\":\"missing\",\"missing\":\"a\""), std::string::npos) << lines[3];
+    EXPECT_NE(lines[4].find("\"status\":\"identical\",\"width\":9,\"height\":7,\"differingPixels\":0"),
+              std::string::npos) << lines[4];
+
+    const std::string junit = ReadFileBytes(Path("report.xml"));
+    EXPECT_NE(junit.find("<testsuite name=\"glimra\" tests=\"5\" failures=\"3\" errors=\"1\""),
+              std::string::npos) << junit;
+    EXPECT_NE(junit.find("<testcase classname=\"glimra\" name=\"same.png\""), std::string::npos);
+    EXPECT_NE(junit.find("<error type=\"failed\""), std::string::npos);
+
+    // One pair on the command line speaks JSON too, and only JSON.
+    const ProcessResult single = Run({Path("a/cut.png"), Path("b/cut.png"), "--json", "-v"});
+    EXPECT_EQ(single.exitStatus, 1);
+    EXPECT_EQ(single.output.rfind("{\"schema\":1,", 0), 0u) << single.output;
+    EXPECT_EQ(std::count(single.output.begin(), single.output.end(), '\n'), 1);
+}
+
+TEST_F(Batch, ListsOfPairsFromAFileOrStandardInput) {
+    MakeTrees();
+    const std::string list = Path("a/same.png") + "\t" + Path("b/same.png") + "\n\n" +
+                             Path("a/nested/changed.bmp") + "\t" + Path("b/nested/changed.bmp") + "\t" +
+                             Path("out/diff.png") + "\n" + "just one field\n";
+    WriteFileBytes(Path("pairs.txt"), list);
+    const std::string expected =
+        "different: " + Path("a/nested/changed.bmp") + " " + Path("b/nested/changed.bmp") +
+        ": 1 pixel (0.0001 %) in 1x1 at 700,300, largest difference 48\n"
+        "failed: just one field: Line 4 of PAIRS is not A<tab>B[<tab>difference picture]\n"
+        "3 pairs: 1 identical, 1 different, 1 failed, 0 only in A, 0 only in B\n";
+    ProcessResult result = Run({"--pairs=" + Path("pairs.txt")});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, std::regex_replace(expected, std::regex("PAIRS"), Path("pairs.txt")));
+    EXPECT_TRUE(FileExists(Path("out/diff.png")));
+
+    result = RunProcess("/bin/sh", {"-c", "exec \"$0\" --pairs=- < \"$1\"",
+                                    std::getenv("GLIMRA_BINARY"), Path("pairs.txt")});
+    EXPECT_EQ(result.output, std::regex_replace(expected, std::regex("PAIRS"), "-"));
+
+    result = Run({"--pairs=" + Path("missing.txt")});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "Cannot read the list of pairs " + Path("missing.txt") + "\n");
+    result = Run({"--pairs=" + Path("pairs.txt"), Path("a/same.png")});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(Normalised(result.output),
+              UsageText("Give the pairs with --pairs or on the command line, not both"));
+}
+
+TEST_F(Batch, HighlightShowsTheFirstPictureGreyWithDifferencesInRed) {
+    Pixels24 before = PatternPixels(6, 4, 5);
+    Pixels24 after = before;
+    after.At(4, 1)[0] ^= 1;
+    SavePicture(Path("before.png"), before);
+    SavePicture(Path("after.png"), after);
+    ASSERT_EQ(Run({Path("before.png"), Path("after.png"), Path("d.png"), "--highlight"}).exitStatus, 1);
+    Pixels24 shown = ReadPicture(Path("d.png"));
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 6; ++x) {
+            const std::uint8_t* p = shown.At(x, y);
+            if (x == 4 && y == 1) {
+                EXPECT_EQ(std::vector<int>(p, p + 3), (std::vector<int>{0, 0, 255}));
+            } else {
+                EXPECT_TRUE(p[0] == p[1] && p[1] == p[2] && p[0] >= 170) << x << "," << y;
+            }
+        }
+    }
+    // The exact modes stay as they were.
+    ASSERT_EQ(Run({Path("before.png"), Path("after.png"), Path("x.png"), "-x"}).exitStatus, 1);
+    EXPECT_EQ(ReadPicture(Path("x.png")).At(4, 1)[0], 1);
+}
+
+}  // namespace
