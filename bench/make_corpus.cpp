@@ -10,11 +10,12 @@
 //   NAME_pct10.EXT every tenth pixel (by hash) changed
 // PNG at every size (64x64, 320x240, 720p, 1080p, 4K, 8K); BMP and JPEG
 // at 4K only. A byte-identical copy of NAME_a is made by the script, not
-// here.
+// here. With --batch, the trees of bench/batch.sh (see WriteBatch).
 #include <FreeImage.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -130,11 +131,45 @@ bool WriteSet(const std::string& dir, const char* size, unsigned w, unsigned h,
     return ok;
 }
 
+// Two trees for the batch benchmark: DIR/a/NNNN.png and DIR/b/NNNN.png,
+// `count` screenshot-like 320x240 pictures each, every one scrolled a
+// little from the last. Each pair holds the same pixels in other bytes
+// (another compression level), except every tenth, where one pixel
+// differs.
+bool WriteBatch(const std::string& dir, int count) {
+    bool ok = true;
+    const unsigned w = 320;
+    const unsigned h = 240;
+    for (int i = 0; i < count; ++i) {
+        FIBITMAP* bitmap = FreeImage_Allocate(static_cast<int>(w), static_cast<int>(h), 24);
+        for (unsigned y = 0; y < h; ++y) {
+            BYTE* line = FreeImage_GetScanLine(bitmap, static_cast<int>(y));
+            for (unsigned x = 0; x < w; ++x) {
+                ScreenPixel((x + static_cast<unsigned>(i) * 7) % w, (y + static_cast<unsigned>(i) * 3) % h,
+                            w, h, line + 3 * x);
+            }
+        }
+        char name[32];
+        std::snprintf(name, sizeof name, "%04d.png", i);
+        ok = Save(FIF_PNG, bitmap, dir + "/a/" + name, PNG_DEFAULT) && ok;
+        if (i % 10 == 0) {
+            Bump(FreeImage_GetScanLine(bitmap, static_cast<int>(h / 2)) + 3 * (w / 2));
+        }
+        ok = Save(FIF_PNG, bitmap, dir + "/b/" + name, PNG_Z_BEST_SPEED) && ok;
+        FreeImage_Unload(bitmap);
+    }
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--batch") {
+        return WriteBatch(argv[2], std::atoi(argv[3])) ? 0 : 1;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output directory>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <output directory>\n       %s --batch <directory> <count>\n",
+                     argv[0], argv[0]);
         return 2;
     }
     const std::string dir = argv[1];

@@ -38,6 +38,27 @@ TEST(PngRows, UnfilterMatchesScalarTwinsOnRandomRows) {
     }
 }
 
+TEST(PngRows, PaethPairsMatchTheScalarTwin) {
+    std::mt19937 random(4);
+    for (std::size_t bpp = 1; bpp <= 8; ++bpp) {
+        for (std::size_t pixels = 1; pixels <= 60; pixels += (pixels < 10 ? 1 : 9)) {
+            const std::size_t size = pixels * bpp;
+            std::vector<std::uint8_t> rows(2 * size + 4);
+            std::vector<std::uint8_t> previous(size);
+            for (auto& byte : rows) {
+                byte = static_cast<std::uint8_t>(random() % 3 == 0 ? (random() % 2) * 255 : random());
+            }
+            for (auto& byte : previous) {
+                byte = static_cast<std::uint8_t>(random());
+            }
+            std::vector<std::uint8_t> expected = rows;
+            UnfilterPaethPair_scalar(expected.data(), expected.data() + size, previous.data(), size, bpp);
+            UnfilterPaethPair(rows.data(), rows.data() + size, previous.data(), size, bpp);
+            EXPECT_EQ(rows, expected) << "bpp " << bpp << ", " << pixels << " pixels";
+        }
+    }
+}
+
 TEST(PngRows, RedAndBlueSwapMatchesScalarTwin) {
     std::mt19937 random(3);
     for (std::size_t width = 1; width <= 80; ++width) {

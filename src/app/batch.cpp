@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <set>
 
 #include "app/worker.h"
@@ -17,14 +18,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The regular files below `dir` that are pictures, as paths relative to it.
-std::set<std::string> PicturesBelow(const fs::path& dir) {
-    std::set<std::string> pictures;
+// The regular files below `dir` that are pictures, as paths relative to
+// it, and whether one of our readers takes each.
+std::map<std::string, bool> PicturesBelow(const fs::path& dir) {
+    std::map<std::string, bool> pictures;
     std::error_code error;
     for (fs::recursive_directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+        bool ours = false;
         // Only regular files: opening a pipe to look at it would wait for ever.
-        if (it->is_regular_file(error) && IsPictureFile(it->path().string().c_str())) {
-            pictures.insert(it->path().lexically_relative(dir).generic_string());
+        if (it->is_regular_file(error) && IsPictureFile(it->path().string().c_str(), ours)) {
+            pictures[it->path().lexically_relative(dir).generic_string()] = ours;
         }
     }
     return pictures;
@@ -34,10 +37,14 @@ std::set<std::string> PicturesBelow(const fs::path& dir) {
 
 std::vector<BatchPair> ListDirectoryPairs(const std::string& dirA, const std::string& dirB,
                                           const char* diffDir) {
-    const std::set<std::string> inA = PicturesBelow(dirA);
-    const std::set<std::string> inB = PicturesBelow(dirB);
-    std::set<std::string> all = inA;
-    all.insert(inB.begin(), inB.end());
+    const std::map<std::string, bool> inA = PicturesBelow(dirA);
+    const std::map<std::string, bool> inB = PicturesBelow(dirB);
+    std::set<std::string> all;
+    for (const auto& side : {inA, inB}) {
+        for (const auto& [relative, ours] : side) {
+            all.insert(relative);
+        }
+    }
     std::vector<BatchPair> pairs;
     for (const std::string& relative : all) {
         BatchPair pair;
@@ -50,6 +57,8 @@ std::vector<BatchPair> ListDirectoryPairs(const std::string& dirA, const std::st
         if (inA.count(relative) == 0 || inB.count(relative) == 0) {
             pair.preset = PairStatus::Missing;
             pair.missingA = inA.count(relative) == 0;
+        } else {
+            pair.needsLibrary = diffDir != nullptr || !inA.at(relative) || !inB.at(relative);
         }
         pairs.push_back(pair);
     }
@@ -267,8 +276,12 @@ bool WriteJunit(const char* path, const std::vector<BatchPair>& pairs,
 int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLimits& limits,
              const ReportOptions& options) {
     // Loaded once here, every worker has the picture library without paying
-    // for its start-up again. A single pair loads it only if it needs it.
-    if (!options.single) {
+    // for its start-up again; but a bigger process is slower to copy, so
+    // only when some pair needs it. A single pair loads it only if it does.
+    const bool libraryNeeded = std::any_of(pairs.begin(), pairs.end(), [](const BatchPair& pair) {
+        return pair.preset == PairStatus::Identical && pair.needsLibrary;
+    });
+    if (!options.single && libraryNeeded) {
         PreloadFreeImage();
     }
     std::vector<PairRun> runs(pairs.size());

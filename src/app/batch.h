@@ -19,6 +19,9 @@ struct BatchPair {
     PairStatus preset = PairStatus::Identical;  // Missing or Failed: not compared
     std::string problem;          // why, for a Failed one
     bool missingA = false;        // for a Missing one: which side lacks it
+    // Whether the picture library will be needed: a file in a format not
+    // ours, or a difference picture to write.
+    bool needsLibrary = true;
 };
 
 struct ReportOptions {

@@ -167,12 +167,13 @@ Image* LoadImageFile(const char* path) {
     return LoadImageFile(path, file.get(), 0);
 }
 
-bool IsPictureFile(const char* path) {
+bool IsPictureFile(const char* path, bool& ours) {
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    ours = file != nullptr && LooksLikeOwnFormat(file.get());
     if (file == nullptr) {
         return false;
     }
-    if (LooksLikeOwnFormat(file.get())) {
+    if (ours) {
         return true;
     }
     PreloadFreeImage();

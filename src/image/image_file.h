@@ -27,8 +27,9 @@ Image* LoadImageFileWithLibrary(const char* path);
 
 // Whether the file at `path` is a picture at all, by its content: one our
 // readers take or one whose format the picture library knows. Without the
-// library, any file counts.
-bool IsPictureFile(const char* path);
+// library, any file counts. `ours` tells whether it looks like one of our
+// formats (then the library was not asked).
+bool IsPictureFile(const char* path, bool& ours);
 
 // Encodes `image` into `file` (made beside `path`) in the format the
 // library chooses from `path`'s name, and flushes and closes it. On any

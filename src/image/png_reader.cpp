@@ -321,20 +321,30 @@ ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels)
     if (zeros == nullptr) {
         return Declined("no memory for a row");
     }
+    constexpr std::uint8_t kPaeth = 4;
     const std::uint8_t* previous = zeros.get();
-    for (std::size_t y = 0; y < header.height; ++y) {
+    for (std::size_t y = 0; y < header.height;) {
         std::uint8_t* row = raw + y * rowStride;
         const std::uint8_t filter = row[0];
         if (filter > 4) {
             return Declined("filter type");
         }
-        if (filter != 0) {
+        std::size_t rows = 1;
+        if (filter == kPaeth && y + 1 < header.height && row[rowStride] == kPaeth) {
+            UnfilterPaethPair(row + 1, row + rowStride + 1, previous, header.rowBytes,
+                              header.pixelBytes);
+            rows = 2;
+        } else if (filter != 0) {
             kUnfilter[filter](row + 1, previous, header.rowBytes, header.pixelBytes);
         }
-        if (!ConvertRow(header, row + 1, buffer.Data() + y * outRow, entries)) {
-            return Declined("palette index without an entry");
+        for (std::size_t i = 0; i < rows; ++i) {
+            if (!ConvertRow(header, row + i * rowStride + 1, buffer.Data() + (y + i) * outRow,
+                            entries)) {
+                return Declined("palette index without an entry");
+            }
         }
-        previous = row + 1;
+        previous = row + (rows - 1) * rowStride + 1;
+        y += rows;
     }
     Image* image = buffer.TakeImage();
     return image != nullptr ? ReadResult{image, nullptr} : Declined("no memory for the picture");

@@ -47,6 +47,12 @@ void UnfilterPaeth_scalar(std::uint8_t* row, const std::uint8_t* previous, std::
     }
 }
 
+void UnfilterPaethPair_scalar(std::uint8_t* first, std::uint8_t* second, const std::uint8_t* previous,
+                              std::size_t size, std::size_t bpp) {
+    UnfilterPaeth_scalar(first, previous, size, bpp);
+    UnfilterPaeth_scalar(second, first, size, bpp);
+}
+
 void SwapRedAndBlue_scalar(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t width) {
     for (std::size_t x = 0; x < width; ++x) {
         bgr[3 * x] = rgb[3 * x + 2];

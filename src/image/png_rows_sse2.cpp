@@ -109,6 +109,31 @@ __m128i Select(__m128i mask, __m128i yes, __m128i no) {
     return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
 }
 
+// The Paeth predictor of each 16-bit lane: with p = left + up - upLeft,
+// the neighbour nearest to p, preferring left, then up, on ties.
+__m128i PaethPredictor(__m128i left, __m128i up, __m128i upLeft) {
+    // pa = |p - left|, pb = |p - up|, pc = |p - upLeft|
+    const __m128i upMinusUpLeft = _mm_sub_epi16(up, upLeft);
+    const __m128i leftMinusUpLeft = _mm_sub_epi16(left, upLeft);
+    const __m128i pa = Abs16(upMinusUpLeft);
+    const __m128i pb = Abs16(leftMinusUpLeft);
+    const __m128i pc = Abs16(_mm_add_epi16(upMinusUpLeft, leftMinusUpLeft));
+    const __m128i smallest = _mm_min_epi16(_mm_min_epi16(pa, pb), pc);
+    // left where pa is smallest, else up where pb is, else upLeft
+    const __m128i predictor = Select(_mm_cmpeq_epi16(pb, smallest), up, upLeft);
+    return Select(_mm_cmpeq_epi16(pa, smallest), left, predictor);
+}
+
+// One pixel of a Paeth row: row[i..] += predictor, bytewise modulo 256;
+// the result widened to 16-bit lanes.
+template <std::size_t Bpp>
+__m128i PaethPixel(std::uint8_t* pixel, __m128i left, __m128i up, __m128i upLeft) {
+    const __m128i predictor = PaethPredictor(left, up, upLeft);
+    const __m128i x = _mm_add_epi8(LoadPixel<Bpp>(pixel), _mm_packus_epi16(predictor, predictor));
+    StorePixel<Bpp>(pixel, x);
+    return _mm_unpacklo_epi8(x, _mm_setzero_si128());
+}
+
 template <std::size_t Bpp>
 void Paeth(std::uint8_t* row, const std::uint8_t* previous, std::size_t size) {
     const __m128i zero = _mm_setzero_si128();
@@ -118,24 +143,35 @@ void Paeth(std::uint8_t* row, const std::uint8_t* previous, std::size_t size) {
     for (std::size_t i = 0; i + Bpp <= size; i += Bpp) {
         // up[j] = previous[i + j], widened to 16 bits
         const __m128i up = _mm_unpacklo_epi8(LoadPixel<Bpp>(previous + i), zero);
-        // With p = left + up - upLeft: pa = |p - left|, pb = |p - up|,
-        // pc = |p - upLeft|.
-        const __m128i upMinusUpLeft = _mm_sub_epi16(up, upLeft);
-        const __m128i leftMinusUpLeft = _mm_sub_epi16(left, upLeft);
-        const __m128i pa = Abs16(upMinusUpLeft);
-        const __m128i pb = Abs16(leftMinusUpLeft);
-        const __m128i pc = Abs16(_mm_add_epi16(upMinusUpLeft, leftMinusUpLeft));
-        const __m128i smallest = _mm_min_epi16(_mm_min_epi16(pa, pb), pc);
-        // left where pa is smallest, else up where pb is, else upLeft:
-        // the predictor's order of preference on ties.
-        __m128i predictor = Select(_mm_cmpeq_epi16(pb, smallest), up, upLeft);
-        predictor = Select(_mm_cmpeq_epi16(pa, smallest), left, predictor);
-        // x[j] = row[i + j] + predictor[j], bytewise modulo 256
-        const __m128i x =
-            _mm_add_epi8(LoadPixel<Bpp>(row + i), _mm_packus_epi16(predictor, predictor));
-        StorePixel<Bpp>(row + i, x);
-        left = _mm_unpacklo_epi8(x, zero);
+        left = PaethPixel<Bpp>(row + i, left, up, upLeft);
         upLeft = up;
+    }
+}
+
+// Two Paeth rows at once, the second one pixel behind the first: each
+// pixel waits for the one to its left, so one row is a chain of slow
+// steps, but the two chains are independent and run side by side. The
+// second row's upper neighbours are the first row's pixels just made.
+template <std::size_t Bpp>
+void PaethPair(std::uint8_t* first, std::uint8_t* second, const std::uint8_t* previous,
+               std::size_t size) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i left0 = zero;
+    __m128i upLeft0 = zero;
+    __m128i left1 = zero;
+    __m128i upLeft1 = zero;
+    for (std::size_t i = 0; i <= size; i += Bpp) {
+        // first[i - Bpp ..], the second row's up for its pixel i - Bpp
+        const __m128i firstBehind = left0;
+        if (i + Bpp <= size) {
+            const __m128i up = _mm_unpacklo_epi8(LoadPixel<Bpp>(previous + i), zero);
+            left0 = PaethPixel<Bpp>(first + i, left0, up, upLeft0);
+            upLeft0 = up;
+        }
+        if (i >= Bpp) {
+            left1 = PaethPixel<Bpp>(second + i - Bpp, left1, firstBehind, upLeft1);
+            upLeft1 = firstBehind;
+        }
     }
 }
 
@@ -188,6 +224,15 @@ void UnfilterAverage_sse2(std::uint8_t* row, const std::uint8_t* previous, std::
     case 3: return Average<3>(row, previous, size);
     case 4: return Average<4>(row, previous, size);
     default: return UnfilterAverage_scalar(row, previous, size, bpp);
+    }
+}
+
+void UnfilterPaethPair_sse2(std::uint8_t* first, std::uint8_t* second, const std::uint8_t* previous,
+                            std::size_t size, std::size_t bpp) {
+    switch (bpp) {
+    case 3: return PaethPair<3>(first, second, previous, size);
+    case 4: return PaethPair<4>(first, second, previous, size);
+    default: return UnfilterPaethPair_scalar(first, second, previous, size, bpp);
     }
 }
 

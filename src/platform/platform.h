@@ -115,8 +115,11 @@ std::uint64_t PhysicalMemoryBytes();
 bool LimitAddressSpace(std::uint64_t bytes);
 
 // Shuts this process in: from here on it can open, create, remove or
-// rename no file, start no program, open no socket and signal no other
-// process; reading, writing and closing what it already holds, memory and
-// threads stay allowed. Irreversible. False where the system offers no
-// such sandbox (then nothing changes).
+// rename no file, start no program, open no socket and send no signal;
+// reading, writing and closing what it already holds, memory and threads
+// stay allowed. Irreversible. False where the system offers no such
+// sandbox (then nothing changes).
 bool EnterSandbox();
+// Makes what EnterSandbox installs ahead, once, so that every worker
+// started later only installs it.
+void PrepareSandbox();

@@ -146,3 +146,5 @@ std::uint64_t PhysicalMemoryBytes() {
 bool LimitAddressSpace(std::uint64_t) { return false; }
 
 bool EnterSandbox() { return false; }
+
+void PrepareSandbox() {}

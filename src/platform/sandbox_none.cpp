@@ -2,3 +2,5 @@
 #include "platform/platform.h"
 
 bool EnterSandbox() { return false; }
+
+void PrepareSandbox() {}

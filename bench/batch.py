@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""Times many small pairs three ways: one directory run of glimra (one
+worker and two), a run of glimra per pair, and odiff per pair.
+
+    bench/batch.py [--pairs N] [--rounds R] [--odiff PATH] [--out docs/benchmarks-batch.md]
+
+The trees come from `glimra_make_corpus --batch` (1000 screenshot-like
+320x240 PNG pairs, every tenth differing in one pixel, the others the same
+pixels in other bytes). The ways are measured in turn, round after round,
+so that a slow spell of the machine falls on all of them; per-pair runs
+are started directly (no shell), and each process's CPU time (user +
+system, its workers included) comes from wait4. Medians and min-max
+ranges over the rounds.
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def run(argv):
+    start = time.perf_counter()
+    process = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, _, usage = os.wait4(process.pid, 0)
+    return time.perf_counter() - start, usage.ru_utime + usage.ru_stime
+
+
+def each_pair(command, names, tree):
+    wall = cpu = 0.0
+    for name in names:
+        w, c = run(command(os.path.join(tree, "a", name), os.path.join(tree, "b", name)))
+        wall += w
+        cpu += c
+    return wall, cpu
+
+
+def span(values, scale=1.0, unit=""):
+    return "%.2f%s (%.2f–%.2f)" % (statistics.median(values) * scale, unit,
+                                   min(values) * scale, max(values) * scale)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--pairs", type=int, default=1000)
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--tree", default="/tmp/glimra-bench/batch")
+    parser.add_argument("--odiff", default="/tmp/glimra-bench/node/node_modules/@odiff/linux-x64/odiff")
+    parser.add_argument("--out", default=os.path.join(ROOT, "docs", "benchmarks-batch.md"))
+    args = parser.parse_args()
+
+    build = os.path.join(ROOT, "build-bench")
+    glimra = os.path.join(build, "glimra")
+    if not os.path.isdir(os.path.join(args.tree, "b")):
+        for side in ("a", "b"):
+            os.makedirs(os.path.join(args.tree, side), exist_ok=True)
+        subprocess.check_call([os.path.join(build, "bench", "glimra_make_corpus"), "--batch",
+                               args.tree, str(args.pairs)])
+    names = sorted(os.listdir(os.path.join(args.tree, "a")))[: args.pairs]
+    a, b = os.path.join(args.tree, "a"), os.path.join(args.tree, "b")
+
+    ways = {
+        "directory, 1 worker": lambda: run([glimra, a, b, "--jobs=1"]),
+        "directory, 2 workers": lambda: run([glimra, a, b, "--jobs=2"]),
+        "glimra per pair": lambda: each_pair(lambda x, y: [glimra, x, y], names, args.tree),
+        "odiff per pair": lambda: each_pair(lambda x, y: [args.odiff, x, y, "--threshold", "0"],
+                                            names, args.tree),
+    }
+    walls = {way: [] for way in ways}
+    cpus = {way: [] for way in ways}
+    for _ in range(args.rounds):
+        for way, measure in ways.items():
+            wall, cpu = measure()
+            walls[way].append(wall)
+            cpus[way].append(cpu)
+
+    n = len(names)
+    lines = ["# Many pairs", "",
+             f"Made by `bench/batch.py` on {os.cpu_count()} cores: {n} screenshot-like 320×240 "
+             "PNG pairs (every tenth differs in one pixel, the others hold the same pixels in "
+             "other bytes), measured in turn, round after round, "
+             f"{args.rounds} rounds; medians and (min–max). CPU is user + system time of the "
+             "process and everything it started.", "",
+             "| way | wall for all | CPU for all | CPU per pair |", "|---|---:|---:|---:|"]
+    for way in ways:
+        lines.append(f"| {way} | {span(walls[way], 1, ' s')} | {span(cpus[way], 1, ' s')} | "
+                     f"{span([c / n for c in cpus[way]], 1000, ' ms')} |")
+    speedups = [w1 / w2 for w1, w2 in zip(walls["directory, 1 worker"], walls["directory, 2 workers"])]
+    per_pair = [c / o for c, o in zip(cpus["directory, 2 workers"], cpus["odiff per pair"])]
+    lines += ["", f"Two workers against one: {span(speedups, 1, '×')} faster (wall, round by round).",
+              f"CPU per pair of the directory run (two workers) over odiff's per pair: "
+              f"{span(per_pair)}.", ""]
+    with open(args.out, "w") as out:
+        out.write("\n".join(lines))
+    print("\n".join(lines))
+
+
+if __name__ == "__main__":
+    main()
