@@ -5,14 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include <FreeImage.h>
-#include <unistd.h>
 
 #include "common/log.h"
 #include "diff/diff_image.h"
+#include "fuzz_input.h"
 #include "image/image_file.h"
 
 // Allocations the library cannot get fail as they do on a machine without
@@ -80,21 +79,10 @@ void Feedback(FREE_IMAGE_FORMAT format, int outcome) {
     }
 }
 
-const std::string& InputPath() {
-    static const std::string path =
-        (std::filesystem::temp_directory_path() / ("glimra-fuzz-" + std::to_string(getpid())))
-            .string();
-    return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string& path = InputPath();
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) {
-        std::abort();
-    }
+    const std::string& path = WriteFuzzInput("glimra-fuzz", data, size);
     const FREE_IMAGE_FORMAT format = FreeImage_GetFileType(path.c_str(), 0);
     try {
         Image* image = LoadImageFile(path.c_str());

@@ -5,12 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
-#include <unistd.h>
-
 #include "common/log.h"
+#include "fuzz_input.h"
 #include "image/image_file.h"
 #include "image/own_readers.h"
 
@@ -22,13 +20,6 @@ extern "C" const char* __asan_default_options() {
 
 namespace {
 
-const std::string& InputPath() {
-    static const std::string path =
-        (std::filesystem::temp_directory_path() / ("glimra-readers-fuzz-" + std::to_string(getpid())))
-            .string();
-    return path;
-}
-
 [[noreturn]] void Finding(const char* what) {
     std::fprintf(stderr, "%s\n", what);
     std::abort();
@@ -37,12 +28,8 @@ const std::string& InputPath() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string& path = InputPath();
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) {
-        std::abort();
-    }
-    file = std::fopen(path.c_str(), "rb");
+    const std::string& path = WriteFuzzInput("glimra-readers-fuzz", data, size);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
     const ReadResult own = ReadWithOwnReader(file);
     std::fclose(file);
     if (own.image != nullptr) {

@@ -1,0 +1,24 @@
+// The fuzz targets read pictures from files, as the tool does: each input
+// is written to a file of this process's own first.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
+
+// Writes `data` to the target's input file and returns its path.
+inline const std::string& WriteFuzzInput(const char* target, const std::uint8_t* data,
+                                         std::size_t size) {
+    static const std::string path =
+        (std::filesystem::temp_directory_path() / (std::string(target) + "-" + std::to_string(getpid())))
+            .string();
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) {
+        std::abort();
+    }
+    return path;
+}
