@@ -1,7 +1,7 @@
 #!/bin/bash
 # The CI driver: one named step per check, each in a build directory of its
-# own that it configures once. `.ci/run` runs every step; any step runs
-# alone, the same way:
+# own that it configures once. `.ci/run` runs the README's `make test`
+# (in build/) and then every step; any step runs alone, the same way:
 #
 #   scripts/ci.sh STEP...       e.g. scripts/ci.sh sanitizers
 #   scripts/ci.sh list          the step names
@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-steps="build-test slow clang scalar sanitizers valgrind fuzz bench package windows"
+steps="slow clang scalar sanitizers valgrind fuzz bench package windows"
 
 # Configures build directory $1 with the common flags and any further ones.
 configure() {
@@ -37,12 +37,6 @@ unmount_test_disks() {
         umount "$disk" || true
     done
 }
-
-# The README's test command: the default suite with warnings as errors.
-step_build-test() (
-    trap unmount_test_disks EXIT
-    make test GLIMRA_WERROR=ON
-)
 
 # The picture beyond 4 GiB: a minute and some 13 GB of memory.
 step_slow() (
