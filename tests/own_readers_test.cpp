@@ -67,10 +67,9 @@ protected:
             EXPECT_EQ(library, FIF_BMP) << "BMP recognition";
         }
 
-        std::FILE* file = std::fopen(path.c_str(), "rb");
+        const PictureFile file = OpenPictureFile(path.c_str());
         ASSERT_NE(file, nullptr);
-        const ReadResult result = ReadWithOwnReader(file);
-        std::fclose(file);
+        const ReadResult result = ReadWithOwnReader(file.get());
         const ImagePtr own(result.image);
         if (own == nullptr) {
             ++declines[result.declined];

@@ -1,22 +1,11 @@
 #include "app/compare_images.h"
 
-#include <memory>
-
 #include "app/same_bytes.h"
 #include "app/scoped_timer.h"
 #include "common/log.h"
 #include "image/image_file.h"
 #include "image/own_readers.h"
 #include "platform/platform.h"
-
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-}  // namespace
 
 PairStatus CompareImages(const Comparison& comparison, AtomicFile* output, RunHost& host) {
     Image* a = nullptr;
@@ -28,9 +17,9 @@ PairStatus CompareImages(const Comparison& comparison, AtomicFile* output, RunHo
         {
             ScopedTimer timer("Load source images");
             host.Reached(RunStep::LoadingA, timer.StartTicks());
-            const File fileA(std::fopen(comparison.pathA, "rb"));
+            const PictureFile fileA = OpenPictureFile(comparison.pathA);
             host.Reached(RunStep::LoadingB, timer.StartTicks());
-            const File fileB(std::fopen(comparison.pathB, "rb"));
+            const PictureFile fileB = OpenPictureFile(comparison.pathB);
             // The same bytes decode to the same pixels: B is A, and every
             // message, timer line and answer stays what two loads give.
             const bool sameBytes = FilesHaveSameBytes(fileA.get(), fileB.get());

@@ -17,10 +17,6 @@ struct BitmapUnloader {
 };
 using Bitmap = std::unique_ptr<FIBITMAP, BitmapUnloader>;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 [[noreturn]] void FailToLoad(const char* path) {
     LogMessage("Failed to load %s", path);
     throw FatalError{};
@@ -68,6 +64,8 @@ int LoadFlags(FREE_IMAGE_FORMAT format) {
 }
 
 }  // namespace
+
+PictureFile OpenPictureFile(const char* path) { return PictureFile(std::fopen(path, "rb")); }
 
 Image* LoadImageFileWithLibrary(const char* path, std::FILE* file, std::uint64_t maxPixels) {
     if (file == nullptr) {
@@ -144,7 +142,7 @@ Image* LoadImageFileWithLibrary(const char* path, std::FILE* file, std::uint64_t
 }
 
 Image* LoadImageFileWithLibrary(const char* path) {
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    const PictureFile file = OpenPictureFile(path);
     return LoadImageFileWithLibrary(path, file.get(), 0);
 }
 
@@ -163,12 +161,12 @@ Image* LoadImageFile(const char* path, std::FILE* file, std::uint64_t maxPixels)
 }
 
 Image* LoadImageFile(const char* path) {
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    const PictureFile file = OpenPictureFile(path);
     return LoadImageFile(path, file.get(), 0);
 }
 
 bool IsPictureFile(const char* path, bool& ours) {
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    const PictureFile file = OpenPictureFile(path);
     ours = file != nullptr && LooksLikeOwnFormat(file.get());
     if (file == nullptr) {
         return false;

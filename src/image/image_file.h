@@ -4,9 +4,19 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "image/atomic_file.h"
 #include "image/image.h"
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using PictureFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// `path` open for binary reading, closed when it goes; null when it
+// cannot be opened.
+PictureFile OpenPictureFile(const char* path);
 
 // Reads the picture in `file` (open for binary reading, at its start;
 // `path` names it in messages) and brings it to the 24-bit form. Reading

@@ -29,9 +29,7 @@ namespace {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string& path = WriteFuzzInput("glimra-readers-fuzz", data, size);
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    const ReadResult own = ReadWithOwnReader(file);
-    std::fclose(file);
+    const ReadResult own = ReadWithOwnReader(OpenPictureFile(path.c_str()).get());
     if (own.image != nullptr) {
         Image* reference = nullptr;
         try {
