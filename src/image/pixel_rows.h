@@ -4,13 +4,20 @@
 #include <cstddef>
 #include <cstdint>
 
+// Copies the bytes at offsets Blue, Green, Red of each Stride-byte pixel.
+template <std::size_t Stride, std::size_t Blue, std::size_t Green, std::size_t Red>
+void PickChannels(const std::uint8_t* raw, std::uint8_t* out, std::size_t width) {
+    for (std::size_t x = 0; x < width; ++x) {
+        const std::uint8_t* pixel = raw + x * Stride;
+        out[3 * x] = pixel[Blue];
+        out[3 * x + 1] = pixel[Green];
+        out[3 * x + 2] = pixel[Red];
+    }
+}
+
 // What the library's 32-to-24-bit conversion does to a row: the three
 // colour bytes of each pixel stay in their order, the fourth goes.
 inline void CopyWithoutFourthByte(const std::uint8_t* source, std::uint8_t* target,
                                   std::size_t pixels) {
-    for (std::size_t i = 0; i < pixels; ++i) {
-        target[3 * i] = source[4 * i];
-        target[3 * i + 1] = source[4 * i + 1];
-        target[3 * i + 2] = source[4 * i + 2];
-    }
+    PickChannels<4, 0, 1, 2>(source, target, pixels);
 }

@@ -18,6 +18,7 @@
 #include <new>
 
 #include "image/own_readers.h"
+#include "image/pixel_rows.h"
 #include "image/png_rows.h"
 
 namespace {
@@ -94,17 +95,6 @@ const char* ParseHeader(const std::uint8_t* data, std::uint32_t length, Header& 
     header.rowBytes = (header.width * bits + 7) / 8;
     header.pixelBytes = std::max<std::size_t>(1, bits / 8);
     return nullptr;
-}
-
-// Copies the bytes at offsets Blue, Green, Red of each Stride-byte pixel.
-template <std::size_t Stride, std::size_t Blue, std::size_t Green, std::size_t Red>
-void PickChannels(const std::uint8_t* raw, std::uint8_t* out, std::size_t width) {
-    for (std::size_t x = 0; x < width; ++x) {
-        const std::uint8_t* pixel = raw + x * Stride;
-        out[3 * x] = pixel[Blue];
-        out[3 * x + 1] = pixel[Green];
-        out[3 * x + 2] = pixel[Red];
-    }
 }
 
 // Looks up each Depth-bit index (packed from the high bits down); false
