@@ -97,7 +97,7 @@ void KillWorker(const WorkerProcess& worker);
 bool WaitForInput(const int* descriptors, bool* ready, int count, int timeoutMs);
 // Reads what is there, up to `size` bytes; 0 at the end, -1 on error.
 long ReadSome(int descriptor, void* buffer, std::size_t size);
-// Writes all of it; false on error.
+// Writes all of it to a socket; false on error.
 bool WriteAll(int descriptor, const void* data, std::size_t size);
 void CloseDescriptor(int descriptor);
 

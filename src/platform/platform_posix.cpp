@@ -258,9 +258,6 @@ bool WriteAll(int descriptor, const void* data, std::size_t size) {
         // A socket whose other end is gone fails the write instead of
         // killing this process with SIGPIPE.
         const ssize_t sent = send(descriptor, bytes, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == ENOTSOCK) {
-            return false;
-        }
         if (sent < 0) {
             if (errno == EINTR) {
                 continue;
