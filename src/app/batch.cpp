@@ -40,8 +40,8 @@ std::vector<BatchPair> ListDirectoryPairs(const std::string& dirA, const std::st
     const std::map<std::string, bool> inA = PicturesBelow(dirA);
     const std::map<std::string, bool> inB = PicturesBelow(dirB);
     std::set<std::string> all;
-    for (const auto& side : {inA, inB}) {
-        for (const auto& [relative, ours] : side) {
+    for (const auto* side : {&inA, &inB}) {
+        for (const auto& [relative, ours] : *side) {
             all.insert(relative);
         }
     }
