@@ -6,6 +6,21 @@
 #include "common/log.h"
 #include "platform/platform.h"
 
+namespace {
+
+// The tail of the padding contract: at most 127 bytes. A mapped buffer is
+// zero already, but one page touched early costs less than knowing which
+// kind this is.
+void ZeroTail(Image* image) {
+    const std::size_t payload = ImagePayloadSize(image->width, image->height);
+    const std::size_t size = ImageBufferSize(image->width, image->height);
+    if (size > payload) {
+        std::memset(image->pixels + payload, 0, size - payload);
+    }
+}
+
+}  // namespace
+
 std::size_t ImagePayloadSize(std::int32_t width, std::int32_t height) {
     return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
 }
@@ -16,7 +31,6 @@ std::size_t ImageBufferSize(std::int32_t width, std::int32_t height) {
 }
 
 Image* CreateImage(std::int32_t width, std::int32_t height) {
-    const std::size_t payload = ImagePayloadSize(width, height);
     const std::size_t size = ImageBufferSize(width, height);
 
     Image* image = new (std::nothrow) Image{width, height, nullptr};
@@ -31,11 +45,7 @@ Image* CreateImage(std::int32_t width, std::int32_t height) {
         LogMessage("Out of memory for a %dx%d image", width, height);
         throw FatalError{};
     }
-    // At most 127 bytes; a mapped buffer is zero already, but one page
-    // touched early costs less than knowing which kind this is.
-    if (size > payload) {
-        std::memset(image->pixels + payload, 0, size - payload);
-    }
+    ZeroTail(image);
     return image;
 }
 
@@ -83,8 +93,6 @@ Image* DecodeBuffer::TakeImage() {
     }
     data = nullptr;
     capacity = 0;
-    if (size > payload) {
-        std::memset(image->pixels + payload, 0, size - payload);
-    }
+    ZeroTail(image);
     return image;
 }
