@@ -41,9 +41,7 @@ struct FileIdentity {
     std::uint64_t fileNumber = 0;
 };
 
-// False when nothing can be found at `path`.
-bool QueryFileIdentity(const char* path, FileIdentity& identity);
-// The same for a file already open.
+// False when the system cannot tell.
 bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity);
 // True only when both identities are known to name one and the same file.
 bool SameFile(const FileIdentity& a, const FileIdentity& b);

@@ -98,34 +98,15 @@ void ReleaseFreeHeapMemory() {
 #endif
 }
 
-namespace {
-
-FileIdentity IdentityOf(const struct stat& info) {
-    FileIdentity identity;
-    identity.isRegular = S_ISREG(info.st_mode);
-    identity.size = static_cast<std::uint64_t>(info.st_size);
-    identity.device = static_cast<std::uint64_t>(info.st_dev);
-    identity.fileNumber = static_cast<std::uint64_t>(info.st_ino);
-    return identity;
-}
-
-}  // namespace
-
-bool QueryFileIdentity(const char* path, FileIdentity& identity) {
-    struct stat info {};
-    if (stat(path, &info) != 0) {
-        return false;
-    }
-    identity = IdentityOf(info);
-    return true;
-}
-
 bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity) {
     struct stat info {};
     if (fstat(fileno(file), &info) != 0) {
         return false;
     }
-    identity = IdentityOf(info);
+    identity.isRegular = S_ISREG(info.st_mode);
+    identity.size = static_cast<std::uint64_t>(info.st_size);
+    identity.device = static_cast<std::uint64_t>(info.st_dev);
+    identity.fileNumber = static_cast<std::uint64_t>(info.st_ino);
     return true;
 }
 

@@ -25,33 +25,15 @@ bool ShrinkBuffer(void*, std::size_t, std::size_t) { return false; }
 
 void ReleaseFreeHeapMemory() {}
 
-namespace {
-
-FileIdentity IdentityOf(const struct _stat64& info) {
-    FileIdentity identity;
-    identity.isRegular = (info.st_mode & _S_IFREG) != 0;
-    identity.size = static_cast<std::uint64_t>(info.st_size);
-    // No file number without opening the file: identity stays unknown.
-    return identity;
-}
-
-}  // namespace
-
-bool QueryFileIdentity(const char* path, FileIdentity& identity) {
-    struct _stat64 info {};
-    if (_stat64(path, &info) != 0) {
-        return false;
-    }
-    identity = IdentityOf(info);
-    return true;
-}
-
 bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity) {
     struct _stat64 info {};
     if (_fstat64(_fileno(file), &info) != 0) {
         return false;
     }
-    identity = IdentityOf(info);
+    identity = FileIdentity{};
+    identity.isRegular = (info.st_mode & _S_IFREG) != 0;
+    identity.size = static_cast<std::uint64_t>(info.st_size);
+    // _fstat64 gives no file number: which file it is stays unknown.
     return true;
 }
 
