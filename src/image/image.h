@@ -47,7 +47,6 @@ public:
     DecodeBuffer& operator=(const DecodeBuffer&) = delete;
 
     std::uint8_t* Data() const { return data; }
-    std::size_t Capacity() const { return capacity; }
 
     // The picture, with its tail zeroed and what lies beyond its buffer
     // given back (or its payload copied to a buffer of its own size).
