@@ -14,32 +14,20 @@ ranges over the rounds.
 """
 import argparse
 import os
-import statistics
 import subprocess
-import time
+
+from paired import describe, run_once
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-
-def run(argv):
-    start = time.perf_counter()
-    process = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    _, _, usage = os.wait4(process.pid, 0)
-    return time.perf_counter() - start, usage.ru_utime + usage.ru_stime
 
 
 def each_pair(command, names, tree):
     wall = cpu = 0.0
     for name in names:
-        w, c = run(command(os.path.join(tree, "a", name), os.path.join(tree, "b", name)))
+        w, c = run_once(command(os.path.join(tree, "a", name), os.path.join(tree, "b", name)))
         wall += w
         cpu += c
     return wall, cpu
-
-
-def span(values, scale=1.0, unit=""):
-    return "%.2f%s (%.2f–%.2f)" % (statistics.median(values) * scale, unit,
-                                   min(values) * scale, max(values) * scale)
 
 
 def main():
@@ -62,8 +50,8 @@ def main():
     a, b = os.path.join(args.tree, "a"), os.path.join(args.tree, "b")
 
     ways = {
-        "directory, 1 worker": lambda: run([glimra, a, b, "--jobs=1"]),
-        "directory, 2 workers": lambda: run([glimra, a, b, "--jobs=2"]),
+        "directory, 1 worker": lambda: run_once([glimra, a, b, "--jobs=1"]),
+        "directory, 2 workers": lambda: run_once([glimra, a, b, "--jobs=2"]),
         "glimra per pair": lambda: each_pair(lambda x, y: [glimra, x, y], names, args.tree),
         "odiff per pair": lambda: each_pair(lambda x, y: [args.odiff, x, y, "--threshold", "0"],
                                             names, args.tree),
@@ -85,13 +73,13 @@ def main():
              "process and everything it started.", "",
              "| way | wall for all | CPU for all | CPU per pair |", "|---|---:|---:|---:|"]
     for way in ways:
-        lines.append(f"| {way} | {span(walls[way], 1, ' s')} | {span(cpus[way], 1, ' s')} | "
-                     f"{span([c / n for c in cpus[way]], 1000, ' ms')} |")
+        lines.append(f"| {way} | {describe(walls[way], 1, ' s')} | {describe(cpus[way], 1, ' s')} | "
+                     f"{describe([c / n for c in cpus[way]], 1000, ' ms')} |")
     speedups = [w1 / w2 for w1, w2 in zip(walls["directory, 1 worker"], walls["directory, 2 workers"])]
     per_pair = [c / o for c, o in zip(cpus["directory, 2 workers"], cpus["odiff per pair"])]
-    lines += ["", f"Two workers against one: {span(speedups, 1, '×')} faster (wall, round by round).",
+    lines += ["", f"Two workers against one: {describe(speedups, 1, '×')} faster (wall, round by round).",
               f"CPU per pair of the directory run (two workers) over odiff's per pair: "
-              f"{span(per_pair)}.", ""]
+              f"{describe(per_pair, 1, '')}.", ""]
     with open(args.out, "w") as out:
         out.write("\n".join(lines))
     print("\n".join(lines))

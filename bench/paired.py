@@ -29,7 +29,7 @@ def run_once(argv):
 
 
 def describe(values, unit=1000.0, suffix=" ms"):
-    return "%.2f%s (%.2f-%.2f)" % (statistics.median(values) * unit, suffix,
+    return "%.2f%s (%.2f–%.2f)" % (statistics.median(values) * unit, suffix,
                                    min(values) * unit, max(values) * unit)
 
 
