@@ -46,7 +46,12 @@ def main():
             os.makedirs(os.path.join(args.tree, side), exist_ok=True)
         subprocess.check_call([os.path.join(build, "bench", "glimra_make_corpus"), "--batch",
                                args.tree, str(args.pairs)])
-    names = sorted(os.listdir(os.path.join(args.tree, "a")))[: args.pairs]
+    names = sorted(os.listdir(os.path.join(args.tree, "a")))
+    # The directory runs compare the whole tree, the per-pair runs these
+    # names: both must be the same pairs.
+    if len(names) != args.pairs:
+        raise SystemExit(f"{args.tree} holds {len(names)} pairs, not {args.pairs}: "
+                         "remove it or give that --pairs")
     a, b = os.path.join(args.tree, "a"), os.path.join(args.tree, "b")
 
     ways = {
