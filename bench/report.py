@@ -8,17 +8,12 @@ import os
 import platform
 import subprocess
 import sys
+from statistics import median
 
 FRAMES = {"64x64": 64 * 64 * 3, "320x240": 320 * 240 * 3, "720p": 1280 * 720 * 3,
           "1080p": 1920 * 1080 * 3, "4k": 3840 * 2160 * 3, "8k": 7680 * 4320 * 3}
 KINDS = {"same": "same pixels, other bytes", "copy": "byte-identical files",
          "px1": "1 pixel differs", "pct10": "10 % of pixels differ"}
-
-
-def median(values):
-    ordered = sorted(values)
-    n = len(ordered)
-    return ordered[n // 2] if n % 2 else (ordered[n // 2 - 1] + ordered[n // 2]) / 2
 
 
 def ratio(times, tool, other):
