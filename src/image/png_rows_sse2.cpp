@@ -9,7 +9,7 @@
 // Sub, Average and Paeth depend on the pixel to the left, so a row is a
 // chain of pixels: each step takes one whole pixel (3 or 4 bytes) in the
 // low lanes of a vector, which is what makes them faster than the byte
-// loop. Only the bytes of the pixel itself are ever loaded or stored.
+// loop. Nothing outside the rows is ever loaded or stored.
 
 namespace {
 
@@ -148,29 +148,71 @@ void Paeth(std::uint8_t* row, const std::uint8_t* previous, std::size_t size) {
     }
 }
 
+// One step of PaethPair: first[k] and second[k-1] from their filtered
+// bytes `filtered` (widened, side by side) and previous[k] (`above`,
+// widened). Returns both pixels as bytes, first in bytes 0-3, second in
+// bytes 4-7.
+inline __m128i PaethPairStep(__m128i filtered, __m128i above, __m128i& left, __m128i& upLeft) {
+    // up = previous[k] | first[k-1]
+    const __m128i up = _mm_unpacklo_epi64(above, left);
+    // x = (filtered + predictor) mod 256, lane by lane
+    const __m128i x = _mm_and_si128(_mm_add_epi16(filtered, PaethPredictor(left, up, upLeft)),
+                                    _mm_set1_epi16(0x00FF));
+    left = x;
+    upLeft = up;
+    return _mm_packus_epi16(x, x);
+}
+
+// [a | b] in 16-bit lanes, from the bytes of two pixels
+__m128i WidenTwo(__m128i a, __m128i b) {
+    return _mm_unpacklo_epi8(_mm_unpacklo_epi32(a, b), _mm_setzero_si128());
+}
+
+// A pixel, or with `word` the four bytes from its start: for 3-byte pixels
+// the fourth belongs to the next pixel, and its lane is never used.
+template <std::size_t Bpp>
+__m128i LoadPixelOrWord(const std::uint8_t* p, bool word) {
+    return word ? LoadPixel<4>(p) : LoadPixel<Bpp>(p);
+}
+
+template <std::size_t Bpp>
+void StorePixelOrWord(std::uint8_t* p, __m128i v, bool word) {
+    word ? StorePixel<4>(p, v) : StorePixel<Bpp>(p, v);
+}
+
 // Two Paeth rows at once, the second one pixel behind the first: each
-// pixel waits for the one to its left, so one row is a chain of slow
-// steps, but the two chains are independent and run side by side. The
-// second row's upper neighbours are the first row's pixels just made.
+// pixel waits for the one to its left, so a row is a chain of slow steps.
+// The two chains share one vector, the first row's pixel in lanes 0-3 and
+// the second row's in lanes 4-7, so that one step of the predictor makes a
+// pixel of each. The second row's upper neighbours are the first row's
+// pixels just made: its `up` is the first row's `left`.
 template <std::size_t Bpp>
 void PaethPair(std::uint8_t* first, std::uint8_t* second, const std::uint8_t* previous,
                std::size_t size) {
     const __m128i zero = _mm_setzero_si128();
-    __m128i left0 = zero;
-    __m128i upLeft0 = zero;
-    __m128i left1 = zero;
-    __m128i upLeft1 = zero;
-    for (std::size_t i = 0; i <= size; i += Bpp) {
-        // first[i - Bpp ..], the second row's up for its pixel i - Bpp
-        const __m128i firstBehind = left0;
-        if (i + Bpp <= size) {
-            const __m128i up = _mm_unpacklo_epi8(LoadPixel<Bpp>(previous + i), zero);
-            left0 = PaethPixel<Bpp>(first + i, left0, up, upLeft0);
-            upLeft0 = up;
+    const std::size_t last = size / Bpp - 1;
+    // [first row | second row]: left = pixels k-1 | k-2, upLeft = previous
+    // row's k-1 | first row's k-2. The second row's pixel -1 is zero.
+    __m128i left = zero;
+    __m128i upLeft = zero;
+    // The filtered bytes of step k: first[k], second[k-1], previous[k].
+    __m128i a = LoadPixelOrWord<Bpp>(first, last > 0);
+    __m128i b = zero;
+    __m128i p = LoadPixelOrWord<Bpp>(previous, last > 0);
+    for (std::size_t k = 0; k <= last + 1; ++k) {
+        const __m128i filtered = WidenTwo(a, b);
+        const __m128i above = _mm_unpacklo_epi8(p, zero);
+        // The next step's bytes are read before this step's stores, which
+        // write a whole word where the pixel after is in the same row.
+        a = k < last ? LoadPixelOrWord<Bpp>(first + (k + 1) * Bpp, k + 1 < last) : zero;
+        p = k < last ? LoadPixelOrWord<Bpp>(previous + (k + 1) * Bpp, k + 1 < last) : zero;
+        b = k <= last ? LoadPixelOrWord<Bpp>(second + k * Bpp, k < last) : zero;
+        const __m128i bytes = PaethPairStep(filtered, above, left, upLeft);
+        if (k <= last) {
+            StorePixelOrWord<Bpp>(first + k * Bpp, bytes, k < last);
         }
-        if (i >= Bpp) {
-            left1 = PaethPixel<Bpp>(second + i - Bpp, left1, firstBehind, upLeft1);
-            upLeft1 = firstBehind;
+        if (k > 0) {
+            StorePixelOrWord<Bpp>(second + (k - 1) * Bpp, _mm_srli_si128(bytes, 4), k - 1 < last);
         }
     }
 }
