@@ -269,7 +269,6 @@ private:
 
 void RunPairs(std::vector<PairRun>& pairs, unsigned parallel, const RunLimits& limits,
               const std::function<void(PairRun&)>& finished) {
-    PrepareSandbox();
     const std::size_t slots = std::max<std::size_t>(1, std::min<std::size_t>(parallel, pairs.size()));
     SharedMemory memory(sizeof(SharedState) * slots);
     std::vector<SharedState*> freeSlots;

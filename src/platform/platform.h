@@ -118,6 +118,3 @@ bool LimitAddressSpace(std::uint64_t bytes);
 // stay allowed. Irreversible. False where the system offers no such
 // sandbox (then nothing changes).
 bool EnterSandbox();
-// Makes what EnterSandbox installs ahead, once, so that every worker
-// started later only installs it.
-void PrepareSandbox();

@@ -128,5 +128,3 @@ std::uint64_t PhysicalMemoryBytes() {
 bool LimitAddressSpace(std::uint64_t) { return false; }
 
 bool EnterSandbox() { return false; }
-
-void PrepareSandbox() {}

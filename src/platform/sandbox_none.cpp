@@ -2,5 +2,3 @@
 #include "platform/platform.h"
 
 bool EnterSandbox() { return false; }
-
-void PrepareSandbox() {}
