@@ -19,9 +19,10 @@ void* AllocateBuffer(std::size_t size, std::size_t alignment);
 void FreeBuffer(void* memory, std::size_t size);
 
 // Turns a block from AllocateBuffer(size) into one that FreeBuffer(memory,
-// newSize) frees, giving back to the OS what lies beyond `newSize`
-// (newSize <= size). False, with nothing changed, where that cannot be done
-// in place: the caller then copies what it keeps into a smaller block.
+// newSize) frees, without moving it (newSize <= size), giving back to the
+// OS what lies beyond `newSize` where that pays. False, with nothing
+// changed, where that cannot be done in place: the caller then copies what
+// it keeps into a smaller block.
 bool ShrinkBuffer(void* memory, std::size_t size, std::size_t newSize);
 
 // Gives heap memory that has been freed back to the OS where the heap

@@ -80,9 +80,14 @@ void FreeBuffer(void* memory, std::size_t size) {
 }
 
 bool ShrinkBuffer(void* memory, std::size_t size, std::size_t newSize) {
-    // Only a mapping can give back its end without moving.
-    if (newSize < kMappedBufferThreshold || memory == nullptr) {
+    if (memory == nullptr) {
         return false;
+    }
+    // A heap block keeps its end: free() needs no size, and the end is
+    // smaller than the mapping threshold, where a copy would cost a whole
+    // picture's worth of fresh pages.
+    if (newSize < kMappedBufferThreshold) {
+        return size < kMappedBufferThreshold;
     }
     const std::size_t kept = MappedLength(newSize);
     const std::size_t mapped = MappedLength(size);
