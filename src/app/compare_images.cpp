@@ -36,7 +36,9 @@ PairStatus CompareImages(const Comparison& comparison, AtomicFile* output, RunHo
             // frame is freed, so the second one came from the heap and stays
             // there when freed: hand it back before the difference picture
             // adds to the peak.
-            ReleaseFreeHeapMemory();
+            if (comparison.diffPath != nullptr) {
+                ReleaseFreeHeapMemory();
+            }
         }
         if (!SameDimensions(a, b)) {
             LogMessage("Dimensions of the images don't match!");
