@@ -20,6 +20,7 @@
 #include "image/own_readers.h"
 #include "image/pixel_rows.h"
 #include "image/png_rows.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -151,17 +152,40 @@ struct DecompressorDeleter {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
 
+// The whole file, in a block of the kind pictures get: a file of megabytes
+// then takes a few huge-page faults instead of one fault per 4 KiB, which
+// in this tool's common runs cost more system time than the reading.
+class FileBytes {
+public:
+    explicit FileBytes(std::size_t bytes)
+        : size(bytes), data(static_cast<std::uint8_t*>(AllocateBuffer(bytes, kImageAlignment))) {}
+    ~FileBytes() { Release(); }
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+
+    std::uint8_t* Data() const { return data; }
+    std::uint8_t& operator[](std::size_t i) const { return data[i]; }
+    void Release() {
+        FreeBuffer(data, size);
+        data = nullptr;
+    }
+
+private:
+    std::size_t size;
+    std::uint8_t* data;
+};
+
 }  // namespace
 
 ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels) {
     if (size < 8 || size > SIZE_MAX / 2) {
         return Declined("file size");
     }
-    std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size]);
-    if (bytes == nullptr) {
+    FileBytes bytes(size);
+    if (bytes.Data() == nullptr) {
         return Declined("no memory for the file");
     }
-    if (std::fread(bytes.get(), 1, size, file) != size) {
+    if (std::fread(bytes.Data(), 1, size, file) != size) {
         return Declined("unreadable");
     }
 
@@ -298,14 +322,14 @@ ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels)
     std::size_t consumed = 0;
     std::size_t produced = 0;
     const libdeflate_result result = libdeflate_zlib_decompress_ex(
-        decompressor.get(), bytes.get(), streamSize, raw, inflatedSize, &consumed, &produced);
+        decompressor.get(), bytes.Data(), streamSize, raw, inflatedSize, &consumed, &produced);
     if (result != LIBDEFLATE_SUCCESS || produced != inflatedSize) {
         return Declined("compressed data");
     }
     if (consumed != streamSize) {
         return Declined("data after the compressed stream");
     }
-    bytes.reset();
+    bytes.Release();
 
     const std::unique_ptr<std::uint8_t[]> zeros(new (std::nothrow) std::uint8_t[header.rowBytes]());
     if (zeros == nullptr) {
