@@ -98,7 +98,7 @@ int RunCommandLine(int argc, const char* const* argv) {
     limits.timeoutSeconds = 300;
     bool memoryGiven = false;
     ReportOptions report;
-    report.jobs = std::max(1u, std::thread::hardware_concurrency());
+    report.jobs = 0;  // not given
     const char* pairsFile = nullptr;
     bool verbose = false;
 
@@ -192,6 +192,10 @@ int RunCommandLine(int argc, const char* const* argv) {
         pairs.push_back(pair);
         report.single = true;
         report.jobs = 1;
+    }
+    if (report.jobs == 0) {
+        // Asked only here: a single pair, most runs, needs no count.
+        report.jobs = std::max(1u, std::thread::hardware_concurrency());
     }
     // Verbose single runs print their phases; a report prints each pair's
     // time itself.
