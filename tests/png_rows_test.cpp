@@ -38,23 +38,28 @@ TEST(PngRows, UnfilterMatchesScalarTwinsOnRandomRows) {
     }
 }
 
-TEST(PngRows, PaethPairsMatchTheScalarTwin) {
+TEST(PngRows, PaethRowRunsMatchTheScalarTwin) {
     std::mt19937 random(4);
-    for (std::size_t bpp = 1; bpp <= 8; ++bpp) {
-        for (std::size_t pixels = 1; pixels <= 60; pixels += (pixels < 10 ? 1 : 9)) {
-            const std::size_t size = pixels * bpp;
-            std::vector<std::uint8_t> rows(2 * size + 4);
-            std::vector<std::uint8_t> previous(size);
-            for (auto& byte : rows) {
-                byte = static_cast<std::uint8_t>(random() % 3 == 0 ? (random() % 2) * 255 : random());
+    for (std::size_t count = 1; count <= 9; ++count) {
+        for (std::size_t bpp = 1; bpp <= 8; ++bpp) {
+            for (std::size_t pixels = 1; pixels <= 60; pixels += (pixels < 10 ? 1 : 9)) {
+                const std::size_t size = pixels * bpp;
+                // Each row has a filter byte's gap after it, as in a file,
+                // and the bytes after the last row must stay as they are.
+                const std::size_t stride = size + 1;
+                std::vector<std::uint8_t> rows(count * stride + 4);
+                std::vector<std::uint8_t> previous(size);
+                for (auto& byte : rows) {
+                    byte = static_cast<std::uint8_t>(random() % 3 == 0 ? (random() % 2) * 255 : random());
+                }
+                for (auto& byte : previous) {
+                    byte = static_cast<std::uint8_t>(random());
+                }
+                std::vector<std::uint8_t> expected = rows;
+                UnfilterPaethRows_scalar(expected.data(), stride, previous.data(), size, bpp, count);
+                UnfilterPaethRows(rows.data(), stride, previous.data(), size, bpp, count);
+                EXPECT_EQ(rows, expected) << count << " rows, bpp " << bpp << ", " << pixels << " pixels";
             }
-            for (auto& byte : previous) {
-                byte = static_cast<std::uint8_t>(random());
-            }
-            std::vector<std::uint8_t> expected = rows;
-            UnfilterPaethPair_scalar(expected.data(), expected.data() + size, previous.data(), size, bpp);
-            UnfilterPaethPair(rows.data(), rows.data() + size, previous.data(), size, bpp);
-            EXPECT_EQ(rows, expected) << "bpp " << bpp << ", " << pixels << " pixels";
         }
     }
 }

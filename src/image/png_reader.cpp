@@ -344,10 +344,13 @@ ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels)
             return Declined("filter type");
         }
         std::size_t rows = 1;
-        if (filter == kPaeth && y + 1 < header.height && row[rowStride] == kPaeth) {
-            UnfilterPaethPair(row + 1, row + rowStride + 1, previous, header.rowBytes,
-                              header.pixelBytes);
-            rows = 2;
+        if (filter == kPaeth) {
+            // Up to four Paeth rows in a row are unfiltered side by side.
+            while (rows < 4 && y + rows < header.height && row[rows * rowStride] == kPaeth) {
+                ++rows;
+            }
+            UnfilterPaethRows(row + 1, rowStride, previous, header.rowBytes, header.pixelBytes,
+                              rows);
         } else if (filter != 0) {
             kUnfilter[filter](row + 1, previous, header.rowBytes, header.pixelBytes);
         }

@@ -13,7 +13,7 @@
 // other sizes to their twin, except Up, which has no dependence between
 // bytes and runs 16 at a time for any size. Sub, whose chain is a plain
 // sum, adds four pixels at once as running sums; Paeth, the slowest,
-// unfilters two rows side by side where two follow each other.
+// unfilters up to four rows side by side where they follow each other.
 #pragma once
 
 #include <cstddef>
@@ -48,13 +48,13 @@ void UnfilterPaeth_sse2(std::uint8_t* row, const std::uint8_t* previous, std::si
                         std::size_t bpp);
 #endif
 
-// Two consecutive Paeth rows: `first` (above it `previous`) and `second`
-// (above it `first`), as two calls of the single-row routine would.
-void UnfilterPaethPair_scalar(std::uint8_t* first, std::uint8_t* second, const std::uint8_t* previous,
-                              std::size_t size, std::size_t bpp);
+// `count` consecutive Paeth rows, `stride` bytes apart, the first with
+// `previous` above it, as `count` calls of the single-row routine would.
+void UnfilterPaethRows_scalar(std::uint8_t* first, std::size_t stride, const std::uint8_t* previous,
+                              std::size_t size, std::size_t bpp, std::size_t count);
 #if GLIMRA_HAVE_SSE2
-void UnfilterPaethPair_sse2(std::uint8_t* first, std::uint8_t* second, const std::uint8_t* previous,
-                            std::size_t size, std::size_t bpp);
+void UnfilterPaethRows_sse2(std::uint8_t* first, std::size_t stride, const std::uint8_t* previous,
+                            std::size_t size, std::size_t bpp, std::size_t count);
 #endif
 
 // 8-bit RGB to the 24-bit form, blue-green-red: `width` pixels from `rgb`
@@ -70,10 +70,10 @@ void SwapRedAndBlue_sse2(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t
 constexpr UnfilterKernel kUnfilter[5] = {nullptr, UnfilterSub_sse2, UnfilterUp_sse2,
                                          UnfilterAverage_sse2, UnfilterPaeth_sse2};
 constexpr auto SwapRedAndBlue = SwapRedAndBlue_sse2;
-constexpr auto UnfilterPaethPair = UnfilterPaethPair_sse2;
+constexpr auto UnfilterPaethRows = UnfilterPaethRows_sse2;
 #else
 constexpr UnfilterKernel kUnfilter[5] = {nullptr, UnfilterSub_scalar, UnfilterUp_scalar,
                                          UnfilterAverage_scalar, UnfilterPaeth_scalar};
 constexpr auto SwapRedAndBlue = SwapRedAndBlue_scalar;
-constexpr auto UnfilterPaethPair = UnfilterPaethPair_scalar;
+constexpr auto UnfilterPaethRows = UnfilterPaethRows_scalar;
 #endif

@@ -47,10 +47,12 @@ void UnfilterPaeth_scalar(std::uint8_t* row, const std::uint8_t* previous, std::
     }
 }
 
-void UnfilterPaethPair_scalar(std::uint8_t* first, std::uint8_t* second, const std::uint8_t* previous,
-                              std::size_t size, std::size_t bpp) {
-    UnfilterPaeth_scalar(first, previous, size, bpp);
-    UnfilterPaeth_scalar(second, first, size, bpp);
+void UnfilterPaethRows_scalar(std::uint8_t* first, std::size_t stride, const std::uint8_t* previous,
+                              std::size_t size, std::size_t bpp, std::size_t count) {
+    for (std::size_t r = 0; r < count; ++r) {
+        UnfilterPaeth_scalar(first + r * stride, previous, size, bpp);
+        previous = first + r * stride;
+    }
 }
 
 void SwapRedAndBlue_scalar(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t width) {

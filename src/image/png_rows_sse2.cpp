@@ -5,6 +5,7 @@
 #include <emmintrin.h>
 
 #include <cstring>
+#include <type_traits>
 
 // Sub, Average and Paeth depend on the pixel to the left, so a row is a
 // chain of pixels: each step takes one whole pixel (3 or 4 bytes) in the
@@ -148,12 +149,13 @@ void Paeth(std::uint8_t* row, const std::uint8_t* previous, std::size_t size) {
     }
 }
 
-// One step of PaethPair: first[k] and second[k-1] from their filtered
-// bytes `filtered` (widened, side by side) and previous[k] (`above`,
-// widened). Returns both pixels as bytes, first in bytes 0-3, second in
-// bytes 4-7.
+// One step of two rows that share a vector (see PaethRowsTogether): the
+// upper row's pixel and the lower row's one behind it, from their filtered
+// bytes `filtered` (widened, side by side) and the upper row's upper
+// neighbour `above` (widened). Returns both pixels as bytes, the upper
+// row's in bytes 0-3, the lower row's in bytes 4-7.
 inline __m128i PaethPairStep(__m128i filtered, __m128i above, __m128i& left, __m128i& upLeft) {
-    // up = previous[k] | first[k-1]
+    // up = above | the upper row's pixel just made
     const __m128i up = _mm_unpacklo_epi64(above, left);
     // x = (filtered + predictor) mod 256, lane by lane
     const __m128i x = _mm_and_si128(_mm_add_epi16(filtered, PaethPredictor(left, up, upLeft)),
@@ -180,40 +182,106 @@ void StorePixelOrWord(std::uint8_t* p, __m128i v, bool word) {
     word ? StorePixel<4>(p, v) : StorePixel<Bpp>(p, v);
 }
 
-// Two Paeth rows at once, the second one pixel behind the first: each
-// pixel waits for the one to its left, so a row is a chain of slow steps.
-// The two chains share one vector, the first row's pixel in lanes 0-3 and
-// the second row's in lanes 4-7, so that one step of the predictor makes a
-// pixel of each. The second row's upper neighbours are the first row's
-// pixels just made: its `up` is the first row's `left`.
-template <std::size_t Bpp>
-void PaethPair(std::uint8_t* first, std::uint8_t* second, const std::uint8_t* previous,
-               std::size_t size) {
+// Paeth rows two by two: each pixel waits for the one to its left, so a
+// row is a chain of slow steps. Two rows share one vector, the upper row's
+// pixel in lanes 0-3 and the lower row's, one pixel behind, in lanes 4-7,
+// so that one step of the predictor makes a pixel of each; the lower
+// row's `up` is the upper row's `left`. With four rows a second such pair
+// follows two pixels behind the first, its upper row taking its `up` from
+// the first pair's lower row: the two chains are independent and run side
+// by side. Row r makes its pixel k - r in step k.
+template <std::size_t Bpp, std::size_t Rows>
+void PaethRowsTogether(std::uint8_t* first, std::size_t stride, const std::uint8_t* previous,
+                       std::size_t size) {
+    constexpr std::size_t kPairs = Rows / 2;
     const __m128i zero = _mm_setzero_si128();
-    const std::size_t last = size / Bpp - 1;
-    // [first row | second row]: left = pixels k-1 | k-2, upLeft = previous
-    // row's k-1 | first row's k-2. The second row's pixel -1 is zero.
-    __m128i left = zero;
-    __m128i upLeft = zero;
-    // The filtered bytes of step k: first[k], second[k-1], previous[k].
-    __m128i a = LoadPixelOrWord<Bpp>(first, last > 0);
-    __m128i b = zero;
-    __m128i p = LoadPixelOrWord<Bpp>(previous, last > 0);
-    for (std::size_t k = 0; k <= last + 1; ++k) {
-        const __m128i filtered = WidenTwo(a, b);
-        const __m128i above = _mm_unpacklo_epi8(p, zero);
+    const auto last = static_cast<std::ptrdiff_t>(size / Bpp) - 1;
+    // Pixel j of a row, zero outside it; a word where the row goes on. In
+    // the steps where every row is well inside (`inner`) nothing is checked.
+    const auto load = [&](const std::uint8_t* row, std::ptrdiff_t j, auto inner) {
+        if constexpr (decltype(inner)::value) {
+            return LoadPixel<4>(row + static_cast<std::size_t>(j) * Bpp);
+        } else {
+            return j < 0 || j > last
+                       ? zero
+                       : LoadPixelOrWord<Bpp>(row + static_cast<std::size_t>(j) * Bpp, j < last);
+        }
+    };
+    const auto store = [&](std::uint8_t* row, std::ptrdiff_t j, __m128i bytes, auto inner) {
+        if constexpr (decltype(inner)::value) {
+            StorePixel<4>(row + static_cast<std::size_t>(j) * Bpp, bytes);
+        } else if (j >= 0 && j <= last) {
+            StorePixelOrWord<Bpp>(row + static_cast<std::size_t>(j) * Bpp, bytes, j < last);
+        }
+    };
+    std::uint8_t* rows[Rows];
+    for (std::size_t r = 0; r < Rows; ++r) {
+        rows[r] = first + r * stride;
+    }
+    // Per pair, [upper row | lower row] in 16-bit lanes.
+    __m128i left[kPairs];
+    __m128i upLeft[kPairs];
+    for (std::size_t c = 0; c < kPairs; ++c) {
+        left[c] = zero;
+        upLeft[c] = zero;
+    }
+    // The filtered bytes of the step to come.
+    __m128i filtered[Rows];
+    for (std::size_t r = 0; r < Rows; ++r) {
+        filtered[r] = load(rows[r], -static_cast<std::ptrdiff_t>(r), std::false_type{});
+    }
+    __m128i above = load(previous, 0, std::false_type{});
+    const auto step = [&](std::ptrdiff_t k, auto inner) {
+        __m128i both[kPairs];
+        __m128i ups[kPairs];
+        for (std::size_t c = 0; c < kPairs; ++c) {
+            both[c] = WidenTwo(filtered[2 * c], filtered[2 * c + 1]);
+            // the pair above's lower row, made in the step before
+            ups[c] = c == 0 ? _mm_unpacklo_epi8(above, zero) : _mm_srli_si128(left[c - 1], 8);
+        }
         // The next step's bytes are read before this step's stores, which
         // write a whole word where the pixel after is in the same row.
-        a = k < last ? LoadPixelOrWord<Bpp>(first + (k + 1) * Bpp, k + 1 < last) : zero;
-        p = k < last ? LoadPixelOrWord<Bpp>(previous + (k + 1) * Bpp, k + 1 < last) : zero;
-        b = k <= last ? LoadPixelOrWord<Bpp>(second + k * Bpp, k < last) : zero;
-        const __m128i bytes = PaethPairStep(filtered, above, left, upLeft);
-        if (k <= last) {
-            StorePixelOrWord<Bpp>(first + k * Bpp, bytes, k < last);
+        for (std::size_t r = 0; r < Rows; ++r) {
+            filtered[r] = load(rows[r], k + 1 - static_cast<std::ptrdiff_t>(r), inner);
         }
-        if (k > 0) {
-            StorePixelOrWord<Bpp>(second + (k - 1) * Bpp, _mm_srli_si128(bytes, 4), k - 1 < last);
+        above = load(previous, k + 1, inner);
+        for (std::size_t c = 0; c < kPairs; ++c) {
+            const __m128i bytes = PaethPairStep(both[c], ups[c], left[c], upLeft[c]);
+            const auto upper = static_cast<std::ptrdiff_t>(2 * c);
+            store(rows[2 * c], k - upper, bytes, inner);
+            store(rows[2 * c + 1], k - upper - 1, _mm_srli_si128(bytes, 4), inner);
         }
+    };
+    // In step k row r reads its pixel k + 1 - r and writes its pixel k - r:
+    // all of them inside and followed by another from Rows - 1 to last - 2.
+    constexpr auto kLastRow = static_cast<std::ptrdiff_t>(Rows) - 1;
+    std::ptrdiff_t k = 0;
+    for (; k < kLastRow; ++k) {
+        step(k, std::false_type{});
+    }
+    for (; k <= last - 2; ++k) {
+        step(k, std::true_type{});
+    }
+    for (; k <= last + kLastRow; ++k) {
+        step(k, std::false_type{});
+    }
+}
+
+template <std::size_t Bpp>
+void PaethRows(std::uint8_t* first, std::size_t stride, const std::uint8_t* previous,
+               std::size_t size, std::size_t count) {
+    std::size_t r = 0;
+    for (; r + 4 <= count; r += 4) {
+        PaethRowsTogether<Bpp, 4>(first + r * stride, stride, previous, size);
+        previous = first + (r + 3) * stride;
+    }
+    if (r + 2 <= count) {
+        PaethRowsTogether<Bpp, 2>(first + r * stride, stride, previous, size);
+        previous = first + (r + 1) * stride;
+        r += 2;
+    }
+    if (r < count) {
+        Paeth<Bpp>(first + r * stride, previous, size);
     }
 }
 
@@ -269,12 +337,12 @@ void UnfilterAverage_sse2(std::uint8_t* row, const std::uint8_t* previous, std::
     }
 }
 
-void UnfilterPaethPair_sse2(std::uint8_t* first, std::uint8_t* second, const std::uint8_t* previous,
-                            std::size_t size, std::size_t bpp) {
+void UnfilterPaethRows_sse2(std::uint8_t* first, std::size_t stride, const std::uint8_t* previous,
+                            std::size_t size, std::size_t bpp, std::size_t count) {
     switch (bpp) {
-    case 3: return PaethPair<3>(first, second, previous, size);
-    case 4: return PaethPair<4>(first, second, previous, size);
-    default: return UnfilterPaethPair_scalar(first, second, previous, size, bpp);
+    case 3: return PaethRows<3>(first, stride, previous, size, count);
+    case 4: return PaethRows<4>(first, stride, previous, size, count);
+    default: return UnfilterPaethRows_scalar(first, stride, previous, size, bpp, count);
     }
 }
 
