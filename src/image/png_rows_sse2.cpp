@@ -54,8 +54,10 @@ __m128i RepeatPixel3(__m128i v) {
 template <std::size_t Bpp>
 void Sub(std::uint8_t* row, std::size_t size) {
     // Four pixels at a time: each becomes the sum of itself and all before
-    // it in the row, which is the previous step's last pixel (repeated in
-    // `carry`) plus a running sum inside the four.
+    // it in the row, which is a running sum inside the four plus the sum
+    // of everything before them (repeated in `carry`). The carry grows by
+    // the four's own sum, which does not wait for the carry: the chain
+    // from one step to the next is a single add.
     __m128i carry = _mm_setzero_si128();
     std::size_t i = 0;
     for (; i + 16 <= size; i += 4 * Bpp) {
@@ -64,16 +66,21 @@ void Sub(std::uint8_t* row, std::size_t size) {
         // pixel k += pixel k-1, then += pixels k-2 and k-3: running sums
         v = _mm_add_epi8(v, _mm_slli_si128(v, Bpp));
         v = _mm_add_epi8(v, _mm_slli_si128(v, 2 * Bpp));
+        // the four's sum, the last running sum, in every pixel's place
+        __m128i sum;
+        if constexpr (Bpp == 4) {
+            sum = _mm_shuffle_epi32(v, 0xFF);
+        } else {
+            sum = RepeatPixel3(_mm_srli_si128(v, 9));
+        }
         v = _mm_add_epi8(v, carry);
+        carry = _mm_add_epi8(carry, sum);
         if constexpr (Bpp == 4) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), v);
-            // every lane = the last pixel
-            carry = _mm_shuffle_epi32(v, 0xFF);
         } else {
             // row[i .. i+11] = v[0 .. 11]
             _mm_storel_epi64(reinterpret_cast<__m128i*>(row + i), v);
             StorePixel<4>(row + i + 8, _mm_srli_si128(v, 8));
-            carry = RepeatPixel3(_mm_srli_si128(v, 9));
         }
     }
     __m128i left = carry;
