@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <map>
 #include <set>
 
@@ -31,6 +30,16 @@ std::map<std::string, bool> PicturesBelow(const fs::path& dir) {
         }
     }
     return pictures;
+}
+
+// The next line of `in` without its end; false at the end of the input.
+bool ReadLine(std::FILE* in, std::string& line) {
+    line.clear();
+    int c = 0;
+    while ((c = std::getc(in)) != EOF && c != '\n') {
+        line += static_cast<char>(c);
+    }
+    return c != EOF || !line.empty();
 }
 
 }  // namespace
@@ -66,18 +75,16 @@ std::vector<BatchPair> ListDirectoryPairs(const std::string& dirA, const std::st
 }
 
 bool ReadPairList(const char* path, std::vector<BatchPair>& pairs, std::string& error) {
-    std::ifstream file;
-    const bool standardInput = std::string(path) == "-";
-    if (!standardInput) {
-        file.open(path);
-        if (!file) {
-            error = FormatMessage("Cannot read the list of pairs %s", path);
-            return false;
-        }
+    // C streams, not C++ ones: linking std::cin would initialise the C++
+    // standard streams at the start of every run, lists or not.
+    const bool standardInput = std::strcmp(path, "-") == 0;
+    std::FILE* in = standardInput ? stdin : std::fopen(path, "r");
+    if (in == nullptr) {
+        error = FormatMessage("Cannot read the list of pairs %s", path);
+        return false;
     }
-    std::istream& in = standardInput ? std::cin : file;
     std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
+    for (int number = 1; ReadLine(in, line); ++number) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
@@ -105,6 +112,9 @@ bool ReadPairList(const char* path, std::vector<BatchPair>& pairs, std::string& 
             pair.diffPath = fields.size() == 3 ? fields[2] : "";
         }
         pairs.push_back(pair);
+    }
+    if (!standardInput) {
+        std::fclose(in);
     }
     return true;
 }
