@@ -8,6 +8,9 @@
 #
 #   bench/compare.sh            full run (about half an hour on two cores)
 #   RUNS=9 bench/compare.sh     rounds per pair (default 5)
+#   SMALL_RUNS=200 ...          rounds per pair of 320x240 and smaller
+#                               (default 100: a run takes milliseconds,
+#                               and this machine's noise is as large)
 #   PAIRS=4k bench/compare.sh   only pairs whose name contains 4k
 #   PEERS=0 bench/compare.sh    glimra, the floor and odiff only
 set -euo pipefail
@@ -15,6 +18,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 work=${GLIMRA_BENCH_DIR:-/tmp/glimra-bench}
 runs=${RUNS:-5}
+small_runs=${SMALL_RUNS:-100}
 pairs_filter=${PAIRS:-}
 peers=${PEERS:-1}
 build=$root/build-bench
@@ -98,7 +102,9 @@ while IFS='|' read -r name a b; do
         # the page cache for the timed rounds.
         /usr/bin/time -f "%M" -o "$results/$index.$tool.mem" bash -c "$cmd" >/dev/null 2>&1 || true
     done
-    bench/paired.py -r "$runs" -w 1 --json "$results/$index.json" "${commands[@]}" >/dev/null
+    rounds=$runs
+    case $name in 64x64_* | 320x240_*) rounds=$small_runs ;; esac
+    bench/paired.py -r "$rounds" -w 1 --json "$results/$index.json" "${commands[@]}" >/dev/null
     echo "measured $name"
 done < <(pair_list)
 

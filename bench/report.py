@@ -80,9 +80,12 @@ def main():
     full = ["| pair | tool | wall ms | CPU ms | peak MiB |", "|---|---|---:|---:|---:|"]
     misses = []
     charted = {}
+    rounds = {}
     for i, name in pairs:
         label, kind = name.split()
         run, data = load(results, i, tools)
+        small = label.split("_")[0] in ("64x64", "320x240")
+        rounds.setdefault(small, set()).add(run["runs"])
         g = data["glimra"]
         frame = FRAMES[label.split("_")[0]]
         peer_cpu = [(data[p]["cpu"], p) for p in peers if p in data]
@@ -126,15 +129,20 @@ set ylabel 'CPU time (user + system), ms (log scale, lower is better)'
 set xtics rotate by -45 scale 0
 set key top left
 set grid ytics
-set title 'glimra, the FreeImage decode floor and peer tools, median of {runs} paired rounds'
+set title 'glimra, the FreeImage decode floor and peer tools, median of paired rounds'
 plot {columns}
 """)
 
+    # compare.sh gives small pairs more rounds: their runs take milliseconds.
+    large, small = sorted(rounds.get(False, {runs})), sorted(rounds.get(True, set()))
+    rounds_text = f"{'/'.join(map(str, large))} rounds"
+    if small and small != large:
+        rounds_text += f" ({'/'.join(map(str, small))} for pictures of 320×240 and smaller)"
     md = ["# Benchmarks", "",
           "Made by `bench/compare.sh` (whole runs) and `build-bench/bench/glimra_kernel_bench` "
           f"(kernels, Google Benchmark). Machine: {machine()}, a noisy virtual machine, so "
           "every figure comes from paired runs: for each pair the tools run once per round, "
-          f"in turn (`bench/paired.py`), for {runs} rounds after one to warm up, on a warm "
+          f"in turn (`bench/paired.py`), for {rounds_text} after one to warm up, on a warm "
           "page cache. Times are medians; a ratio is the median (and in brackets the range) "
           "of the per-round ratios. CPU is user + system time of the process. Peak memory is "
           "the maximum resident size from one further run under `/usr/bin/time -f %M`.",
