@@ -3,8 +3,9 @@
 
     bench/paired.py [-r RUNS] [-w WARMUP] NAME=COMMAND NAME=COMMAND ...
 
-Each round runs every command once, in turn, so that a slow spell of the
-machine falls on all of them alike. For each command it prints the median
+Each round runs every command once, in turn (starting one command later
+each round), so that a slow spell of the machine falls on all of them
+alike. For each command it prints the median
 and the min-max range of wall time and of CPU time (user + system, from
 wait4), and for every command after the first its ratio to the first,
 computed round by round: median and min-max range of the paired ratios.
@@ -51,8 +52,12 @@ def main():
             run_once(argv)
     walls = {name: [] for name, _ in named}
     cpus = {name: [] for name, _ in named}
-    for _ in range(args.runs):
-        for name, argv in named:
+    for round_number in range(args.runs):
+        # Each round starts with the next command: what one command leaves
+        # behind (freed memory the machine must give back, cold caches)
+        # then falls on every command in turn, not always on the first.
+        start = round_number % len(named)
+        for name, argv in named[start:] + named[:start]:
             wall, cpu = run_once(argv)
             walls[name].append(wall)
             cpus[name].append(cpu)

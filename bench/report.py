@@ -142,7 +142,8 @@ plot {columns}
           "Made by `bench/compare.sh` (whole runs) and `build-bench/bench/glimra_kernel_bench` "
           f"(kernels, Google Benchmark). Machine: {machine()}, a noisy virtual machine, so "
           "every figure comes from paired runs: for each pair the tools run once per round, "
-          f"in turn (`bench/paired.py`), for {rounds_text} after one to warm up, on a warm "
+          "in turn, each round starting with the next tool "
+          f"(`bench/paired.py`), for {rounds_text} after one to warm up, on a warm "
           "page cache. Times are medians; a ratio is the median (and in brackets the range) "
           "of the per-round ratios. CPU is user + system time of the process. Peak memory is "
           "the maximum resident size from one further run under `/usr/bin/time -f %M`.",

@@ -73,6 +73,7 @@ void Sub(std::uint8_t* row, std::size_t size) {
         } else {
             sum = RepeatPixel3(_mm_srli_si128(v, 9));
         }
+        // pixels += everything before them; carry += the four
         v = _mm_add_epi8(v, carry);
         carry = _mm_add_epi8(carry, sum);
         if constexpr (Bpp == 4) {
@@ -169,6 +170,7 @@ inline __m128i PaethPairStep(__m128i filtered, __m128i above, __m128i& left, __m
                                     _mm_set1_epi16(0x00FF));
     left = x;
     upLeft = up;
+    // bytes[j] = x[j], every lane being 0..255
     return _mm_packus_epi16(x, x);
 }
 
@@ -256,6 +258,7 @@ void PaethRowsTogether(std::uint8_t* first, std::size_t stride, const std::uint8
             const __m128i bytes = PaethPairStep(both[c], ups[c], left[c], upLeft[c]);
             const auto upper = static_cast<std::ptrdiff_t>(2 * c);
             store(rows[2 * c], k - upper, bytes, inner);
+            // the lower row's pixel: bytes 4-7
             store(rows[2 * c + 1], k - upper - 1, _mm_srli_si128(bytes, 4), inner);
         }
     };
