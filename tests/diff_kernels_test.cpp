@@ -2,9 +2,6 @@
 // answer, on buffers that honour the Image padding contract.
 #include <gtest/gtest.h>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <new>
 #include <random>
@@ -12,6 +9,7 @@
 
 #include "diff/diff_image.h"
 #include "diff/diff_kernels.h"
+#include "support/guarded_memory.h"
 
 namespace {
 
@@ -137,34 +135,6 @@ TEST(DiffKernels, LargeOutputsMatchScalarTwins) {
     }
 }
 
-// `blockCount` blocks that end exactly where an inaccessible page begins:
-// a kernel that reads or writes one block too far crashes the test.
-class GuardedBlocks {
-public:
-    explicit GuardedBlocks(std::size_t blockCount) {
-        const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-        const std::size_t bytes = blockCount * 16;
-        length = (bytes + page - 1) / page * page + page;
-        void* mapped = mmap(nullptr, length, PROT_READ | PROT_WRITE,
-                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED) {
-            throw std::bad_alloc();
-        }
-        base = static_cast<std::uint8_t*>(mapped);
-        mprotect(base + length - page, page, PROT_NONE);
-        data = base + length - page - bytes;
-    }
-    ~GuardedBlocks() { munmap(base, length); }
-    GuardedBlocks(const GuardedBlocks&) = delete;
-    GuardedBlocks& operator=(const GuardedBlocks&) = delete;
-
-    std::uint8_t* data;
-
-private:
-    std::uint8_t* base;
-    std::size_t length;
-};
-
 TEST(DiffKernels, StayWithinTheirBlocks) {
     std::mt19937 random(4096);
     const std::size_t streaming = std::size_t{1} << 20;
@@ -172,9 +142,9 @@ TEST(DiffKernels, StayWithinTheirBlocks) {
         for (const std::size_t blocks : {std::size_t{1}, std::size_t{2}, std::size_t{7},
                                          std::size_t{8}, std::size_t{255}, std::size_t{256},
                                          std::size_t{257}, std::size_t{1000}, streaming + 1}) {
-            GuardedBlocks a(blocks);
-            GuardedBlocks b(blocks);
-            GuardedBlocks out(blocks);
+            GuardedBytes a(blocks * 16);
+            GuardedBytes b(blocks * 16);
+            GuardedBytes out(blocks * 16);
             for (std::size_t i = 0; i < blocks * 16; i += 61) {
                 a.data[i] = static_cast<std::uint8_t>(1 + random() % 255);
             }

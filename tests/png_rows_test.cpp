@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
+
+#include "support/guarded_memory.h"
 
 namespace {
 
@@ -59,6 +62,30 @@ TEST(PngRows, PaethRowRunsMatchTheScalarTwin) {
                 UnfilterPaethRows_scalar(expected.data(), stride, previous.data(), size, bpp, count);
                 UnfilterPaethRows(rows.data(), stride, previous.data(), size, bpp, count);
                 EXPECT_EQ(rows, expected) << count << " rows, bpp " << bpp << ", " << pixels << " pixels";
+            }
+        }
+    }
+}
+
+TEST(PngRows, PaethRowRunsStayInsideTheirRows) {
+    // In the reader the last row of a picture ends its block and the row
+    // above the first is a buffer of its own: both end at a guard page.
+    std::mt19937 random(5);
+    for (std::size_t count = 1; count <= 5; ++count) {
+        for (std::size_t bpp = 3; bpp <= 4; ++bpp) {
+            for (std::size_t pixels = 1; pixels <= 12; ++pixels) {
+                const std::size_t size = pixels * bpp;
+                const std::size_t stride = size + 1;
+                GuardedBytes rows(count * stride - 1);
+                GuardedBytes previous(size);
+                for (std::size_t i = 0; i < count * stride - 1; ++i) {
+                    rows.data[i] = static_cast<std::uint8_t>(random());
+                }
+                std::vector<std::uint8_t> expected(rows.data, rows.data + count * stride - 1);
+                UnfilterPaethRows_scalar(expected.data(), stride, previous.data, size, bpp, count);
+                UnfilterPaethRows(rows.data, stride, previous.data, size, bpp, count);
+                EXPECT_TRUE(std::equal(expected.begin(), expected.end(), rows.data))
+                    << count << " rows, bpp " << bpp << ", " << pixels << " pixels";
             }
         }
     }
