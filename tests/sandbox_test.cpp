@@ -72,10 +72,14 @@ unsigned TryEverything(const std::string& existing, std::FILE* held, std::FILE* 
         escapes |= kCouldNotWriteWhatItHeld;
     }
     // Memory and threads, which decoders use, keep working (a failure
-    // here ends the child with a signal).
+    // here ends the child with a signal). AddressSanitizer sets up a new
+    // thread by reading /proc/self/maps, which the sandbox refuses, so
+    // under it only memory is tried.
     std::string big(std::size_t{64} << 20, 'm');
+#if !GLIMRA_UNDER_ASAN
     std::thread thread([&] { big[0] = 'n'; });
     thread.join();
+#endif
     return escapes;
 }
 
@@ -83,6 +87,9 @@ TEST(Sandbox, ShutsTheWorkerInWithWhatItHolds) {
     const std::string dir = ::testing::TempDir();
     const std::string existing = dir + "glimra_sandbox_existing";
     const std::string written = dir + "glimra_sandbox_written";
+    // What an earlier failed run may have left would pass for an escape.
+    std::remove((existing + ".new").c_str());
+    std::remove((existing + ".moved").c_str());
     WriteFileBytes(existing, "x");
     int report[2];
     ASSERT_EQ(pipe(report), 0);

@@ -22,7 +22,7 @@ bool UnderValgrind() {
 #endif
 }
 
-sock_filter kProgram[] = {
+const sock_filter kProgram[] = {
 #include "sandbox_filter.inc"
 };
 
@@ -34,7 +34,9 @@ bool EnterSandbox() {
     if (UnderValgrind()) {
         return false;
     }
-    sock_fprog filter{static_cast<unsigned short>(std::size(kProgram)), kProgram};
+    // The kernel only reads the program.
+    sock_fprog filter{static_cast<unsigned short>(std::size(kProgram)),
+                      const_cast<sock_filter*>(kProgram)};
     return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
            prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter, 0, 0) == 0;
 }
