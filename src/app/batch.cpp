@@ -183,11 +183,14 @@ std::string XmlText(const std::string& text) {
     return out;
 }
 
+std::uint64_t PixelCount(const PairFacts& facts) {
+    return static_cast<std::uint64_t>(facts.width) * static_cast<std::uint64_t>(facts.height);
+}
+
 // What a report says of a differing pair, for people.
 std::string Extent(const PairRun& run) {
     const DiffStats& s = run.facts.stats;
-    const std::uint64_t total = static_cast<std::uint64_t>(run.facts.width) *
-                                static_cast<std::uint64_t>(run.facts.height);
+    const std::uint64_t total = PixelCount(run.facts);
     return FormatMessage("%llu pixel%s (%s %%) in %dx%d at %d,%d, largest difference %d",
                          static_cast<unsigned long long>(s.differingPixels),
                          s.differingPixels == 1 ? "" : "s",
@@ -226,12 +229,10 @@ std::string JsonLine(const BatchPair& pair, const PairRun& run) {
     }
     if (run.measured) {
         const DiffStats& s = run.facts.stats;
-        const std::uint64_t total = static_cast<std::uint64_t>(run.facts.width) *
-                                    static_cast<std::uint64_t>(run.facts.height);
         json += FormatMessage(",\"width\":%d,\"height\":%d,\"differingPixels\":%llu,\"share\":",
                               run.facts.width, run.facts.height,
                               static_cast<unsigned long long>(s.differingPixels)) +
-                Share(s.differingPixels, total);
+                Share(s.differingPixels, PixelCount(run.facts));
         if (s.differingPixels > 0) {
             json += FormatMessage(",\"box\":{\"x\":%d,\"y\":%d,\"width\":%d,\"height\":%d}", s.left,
                                   s.top, s.right - s.left + 1, s.bottom - s.top + 1);
