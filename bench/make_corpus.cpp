@@ -10,7 +10,7 @@
 //   NAME_pct10.EXT every tenth pixel (by hash) changed
 // PNG at every size (64x64, 320x240, 720p, 1080p, 4K, 8K); BMP and JPEG
 // at 4K only. A byte-identical copy of NAME_a is made by the script, not
-// here. With --batch, the trees of bench/batch.sh (see WriteBatch).
+// here. With --batch, the trees of bench/batch.py (see WriteBatch).
 #include <FreeImage.h>
 
 #include <cstdint>

@@ -5,10 +5,10 @@
 
 Each round runs every command once, in turn (starting one command later
 each round), so that a slow spell of the machine falls on all of them
-alike. For each command it prints the median
-and the min-max range of wall time and of CPU time (user + system, from
-wait4), and for every command after the first its ratio to the first,
-computed round by round: median and min-max range of the paired ratios.
+alike. For each command it prints the median and the min-max range of
+wall time and of CPU time (user + system, from wait4), and for every
+command after the first its ratio to the first, computed round by round:
+median and min-max range of the paired ratios.
 The exit status of a command does not matter (glimra answers with 1).
 With --json FILE the raw times are written there too.
 """

@@ -60,4 +60,3 @@ public:
 // Identical, Different, or Failed once the failure has printed its
 // message. Every message and timer line of the run is printed here.
 PairStatus CompareImages(const Comparison& comparison, AtomicFile* output, RunHost& host);
-

@@ -3,6 +3,8 @@
 // only the comparison run catches.
 #pragma once
 
+#include <string>
+
 struct FatalError {};
 
 // Set once from "-v" before the comparison run: turns on the outcome line
@@ -11,8 +13,6 @@ extern bool g_verbose;
 
 // Longer text is cut off: the formatted line holds at most 1023 characters.
 constexpr int kLogMessageCapacity = 1024;
-
-#include <string>
 
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
