@@ -93,12 +93,18 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, path.find_last_of("/\\"));
 }
 
-// A file of our own in the test directory, so that runs side by side never
-// meet: the temporary-file maker picks a fresh name.
+// A path of our own in the test directory, so that runs side by side never
+// meet.
+std::string FreshPath(const char* what) {
+    static int made = 0;
+    return ::testing::TempDir() + "glimra_platform_test." + std::to_string(CurrentProcessId()) +
+           "." + std::to_string(made++) + "." + what;
+}
+
 std::string NewFileHolding(const std::string& content) {
-    std::string path;
-    std::FILE* file =
-        CreateTempFileBeside((::testing::TempDir() + "glimra_platform_test").c_str(), path);
+    const std::string path = FreshPath("file");
+    bool nameTaken = false;
+    std::FILE* file = OpenNewFile(path, nameTaken);
     if (file == nullptr) {
         ADD_FAILURE() << "no file in " << ::testing::TempDir();
         return "";
@@ -108,16 +114,16 @@ std::string NewFileHolding(const std::string& content) {
     return path;
 }
 
-TEST(ReplaceFile, TempFileBesideTheTargetTakesItsPlace) {
+TEST(ReplaceFile, NewFileTakesTheTargetsPlace) {
     const std::string target = NewFileHolding("old picture");
     ASSERT_FALSE(target.empty());
 
-    std::string tempPath;
-    std::FILE* file = CreateTempFileBeside(target.c_str(), tempPath);
+    const std::string newPath = target + ".new";
+    bool nameTaken = true;
+    std::FILE* file = OpenNewFile(newPath, nameTaken);
     ASSERT_NE(file, nullptr);
-    EXPECT_NE(tempPath, target);
-    EXPECT_EQ(DirectoryOf(tempPath), DirectoryOf(target));
-    EXPECT_EQ(ReadFileBytes(tempPath), "");
+    EXPECT_FALSE(nameTaken);
+    EXPECT_EQ(ReadFileBytes(newPath), "");
 
     // Line ends and ^Z pass unchanged: the file is binary, not text.
     const std::string picture("new\npicture\r\n\x1a\0end", 19);
@@ -125,37 +131,27 @@ TEST(ReplaceFile, TempFileBesideTheTargetTakesItsPlace) {
     EXPECT_TRUE(SyncAndCloseFile(file));
     EXPECT_EQ(ReadFileBytes(target), "old picture");
 
-    EXPECT_TRUE(ReplaceFileAtomically(tempPath.c_str(), target.c_str()));
+    EXPECT_TRUE(ReplaceFileAtomically(newPath.c_str(), target.c_str()));
     EXPECT_EQ(ReadFileBytes(target), picture);
-    EXPECT_FALSE(FileExists(tempPath));
+    EXPECT_FALSE(FileExists(newPath));
 
     RemoveFile(target.c_str());
     EXPECT_FALSE(FileExists(target));
 }
 
-TEST(ReplaceFile, TempFilesBesideOneTargetGetTheirOwnNames) {
-    const std::string target = NewFileHolding("");
-    ASSERT_FALSE(target.empty());
-    std::string first;
-    std::string second;
-    std::FILE* firstFile = CreateTempFileBeside(target.c_str(), first);
-    std::FILE* secondFile = CreateTempFileBeside(target.c_str(), second);
-    ASSERT_NE(firstFile, nullptr);
-    ASSERT_NE(secondFile, nullptr);
-    EXPECT_NE(first, second);
-    std::fclose(firstFile);
-    std::fclose(secondFile);
-    RemoveFile(first.c_str());
-    RemoveFile(second.c_str());
-    RemoveFile(target.c_str());
-}
+TEST(ReplaceFile, NewFileNeverOpensOneThatExists) {
+    const std::string taken = NewFileHolding("kept");
+    ASSERT_FALSE(taken.empty());
+    bool nameTaken = false;
+    EXPECT_EQ(OpenNewFile(taken, nameTaken), nullptr);
+    EXPECT_TRUE(nameTaken);
+    EXPECT_EQ(ReadFileBytes(taken), "kept");
+    RemoveFile(taken.c_str());
 
-TEST(ReplaceFile, NoTempFileInAMissingDirectory) {
-    std::string tempPath;
-    EXPECT_EQ(CreateTempFileBeside(
-                  (::testing::TempDir() + "glimra_no_such_directory/diff.png").c_str(),
-                  tempPath),
+    // A missing directory is a real failure, not a name taken.
+    EXPECT_EQ(OpenNewFile(::testing::TempDir() + "glimra_no_such_directory/diff.png", nameTaken),
               nullptr);
+    EXPECT_FALSE(nameTaken);
 }
 
 TEST(ReplaceFile, FailsWhenTheSourceIsMissing) {

@@ -1,4 +1,4 @@
-#include "app/same_bytes.h"
+#include "run/same_bytes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/scoped_timer.h"
+#include "run/scoped_timer.h"
 
 #include <gtest/gtest.h>
 

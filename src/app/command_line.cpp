@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "app/batch.h"
-#include "app/compare_images.h"
 #include "common/log.h"
 #include "platform/platform.h"
 
@@ -83,127 +82,178 @@ const char* OptionValue(const char* arg, const char* name) {
     return arg[length] == '=' ? arg + length + 1 : arg[length] == '\0' ? arg + length : nullptr;
 }
 
-}  // namespace
+// What the command line asks for.
+struct CommandLine {
+    const char* paths[3] = {nullptr, nullptr, nullptr};
+    int pathCount = 0;
+    const char* pairsFile = nullptr;
+    Comparison comparison;
+    RunLimits limits;
+    bool memoryGiven = false;
+    unsigned jobs = 0;  // 0: not given
+    bool verbose = false;
+    bool json = false;
+    const char* junitPath = nullptr;
+};
 
-int RunCommandLine(int argc, const char* const* argv) {
+// Where parsing ends without a run, the exit status; kGoOn otherwise.
+constexpr int kGoOn = -1;
+
+// A number option's value, or false when `value` is not a valid one.
+bool NumberOption(const char* value, bool units, std::uint64_t limit, std::uint64_t& number) {
+    return ParseNumber(value, units, number) && number <= limit;
+}
+
+int ParseLongOption(const char* arg, CommandLine& line) {
+    std::uint64_t number = 0;
+    const char* value = nullptr;
+    if (std::strcmp(arg, "--help") == 0) {
+        Usage(nullptr);
+        return 0;
+    } else if (std::strcmp(arg, "--version") == 0) {
+        std::printf("glimra %s\n", GLIMRA_VERSION);
+        return 0;
+    } else if (std::strcmp(arg, "--json") == 0) {
+        line.json = true;
+    } else if (std::strcmp(arg, "--highlight") == 0) {
+        line.comparison.mode = DiffMode::Highlight;
+    } else if ((value = OptionValue(arg, "--timeout")) != nullptr) {
+        if (!NumberOption(value, false, 100000000, number)) {
+            return Usage("Invalid value in %s", arg);
+        }
+        line.limits.timeoutSeconds = static_cast<unsigned>(number);
+    } else if ((value = OptionValue(arg, "--max-memory")) != nullptr) {
+        if (!NumberOption(value, true, UINT64_MAX, number)) {
+            return Usage("Invalid value in %s", arg);
+        }
+        line.limits.maxMemoryBytes = number;
+        line.memoryGiven = true;
+    } else if ((value = OptionValue(arg, "--max-pixels")) != nullptr) {
+        if (!NumberOption(value, false, UINT64_MAX, number)) {
+            return Usage("Invalid value in %s", arg);
+        }
+        line.comparison.maxPixels = number;
+    } else if ((value = OptionValue(arg, "--jobs")) != nullptr) {
+        if (!NumberOption(value, false, 256, number) || number == 0) {
+            return Usage("Invalid value in %s", arg);
+        }
+        line.jobs = static_cast<unsigned>(number);
+    } else if ((value = OptionValue(arg, "--pairs")) != nullptr) {
+        if (*value == '\0') {
+            return Usage("Invalid value in %s", arg);
+        }
+        line.pairsFile = value;
+    } else if ((value = OptionValue(arg, "--junit")) != nullptr) {
+        if (*value == '\0') {
+            return Usage("Invalid value in %s", arg);
+        }
+        line.junitPath = value;
+    } else {
+        return Usage("Unknown flag %s", arg);
+    }
+    return kGoOn;
+}
+
+int ParseCommandLine(int argc, const char* const* argv, CommandLine& line) {
     if (argc < 2) {
         return Usage("Must give both the image filenames!");
     }
-
-    const char* paths[3] = {nullptr, nullptr, nullptr};
-    int pathCount = 0;
-    Comparison comparison;
-    comparison.maxPixels = std::uint64_t{1} << 30;
-    RunLimits limits;
-    limits.timeoutSeconds = 300;
-    bool memoryGiven = false;
-    ReportOptions report;
-    report.jobs = 0;  // not given
-    const char* pairsFile = nullptr;
-    bool verbose = false;
-
+    line.comparison.maxPixels = std::uint64_t{1} << 30;
+    line.limits.timeoutSeconds = 300;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (arg[0] == '-' && arg[1] == '-' && arg[2] != '\0') {
-            std::uint64_t number = 0;
-            const char* value = nullptr;
-            if (std::strcmp(arg, "--help") == 0) {
-                Usage(nullptr);
-                return 0;
-            } else if (std::strcmp(arg, "--version") == 0) {
-                std::printf("glimra %s\n", GLIMRA_VERSION);
-                return 0;
-            } else if (std::strcmp(arg, "--json") == 0) {
-                report.json = true;
-            } else if (std::strcmp(arg, "--highlight") == 0) {
-                comparison.mode = DiffMode::Highlight;
-            } else if ((value = OptionValue(arg, "--timeout")) != nullptr) {
-                if (!ParseNumber(value, false, number) || number > 100000000) {
-                    return Usage("Invalid value in %s", arg);
-                }
-                limits.timeoutSeconds = static_cast<unsigned>(number);
-            } else if ((value = OptionValue(arg, "--max-memory")) != nullptr) {
-                if (!ParseNumber(value, true, number)) {
-                    return Usage("Invalid value in %s", arg);
-                }
-                limits.maxMemoryBytes = number;
-                memoryGiven = true;
-            } else if ((value = OptionValue(arg, "--max-pixels")) != nullptr) {
-                if (!ParseNumber(value, false, number)) {
-                    return Usage("Invalid value in %s", arg);
-                }
-                comparison.maxPixels = number;
-            } else if ((value = OptionValue(arg, "--jobs")) != nullptr) {
-                if (!ParseNumber(value, false, number) || number == 0 || number > 256) {
-                    return Usage("Invalid value in %s", arg);
-                }
-                report.jobs = static_cast<unsigned>(number);
-            } else if ((value = OptionValue(arg, "--pairs")) != nullptr) {
-                if (*value == '\0') {
-                    return Usage("Invalid value in %s", arg);
-                }
-                pairsFile = value;
-            } else if ((value = OptionValue(arg, "--junit")) != nullptr) {
-                if (*value == '\0') {
-                    return Usage("Invalid value in %s", arg);
-                }
-                report.junitPath = value;
-            } else {
-                return Usage("Unknown flag %s", arg);
+            const int status = ParseLongOption(arg, line);
+            if (status != kGoOn) {
+                return status;
             }
         } else if (arg[0] == '-') {
             // Only the second character counts: -verbose is -v, -dx is -d.
             switch (arg[1]) {
-            case 'd': comparison.mode = DiffMode::AbsDelta; break;
-            case 'v': verbose = true; break;
-            case 'x': comparison.mode = DiffMode::Xor; break;
+            case 'd': line.comparison.mode = DiffMode::AbsDelta; break;
+            case 'v': line.verbose = true; break;
+            case 'x': line.comparison.mode = DiffMode::Xor; break;
             default: return Usage("Unknown flag %s", arg);
             }
-        } else if (pathCount < 3) {
-            paths[pathCount++] = arg;
+        } else if (line.pathCount < 3) {
+            line.paths[line.pathCount++] = arg;
         }
     }
-
-    if (pairsFile != nullptr && pathCount > 0) {
+    if (line.pairsFile != nullptr && line.pathCount > 0) {
         return Usage("Give the pairs with --pairs or on the command line, not both");
     }
-    if (pairsFile == nullptr && pathCount < 2) {
+    if (line.pairsFile == nullptr && line.pathCount < 2) {
         return Usage("Must give both the image filenames!");
     }
+    return kGoOn;
+}
 
-    std::vector<BatchPair> pairs;
-    std::error_code error;
-    const bool directories = pairsFile == nullptr && std::filesystem::is_directory(paths[0], error) &&
-                             std::filesystem::is_directory(paths[1], error);
-    if (pairsFile != nullptr) {
+// The pairs the command line names, and whether it named one pair of files
+// (not directories, not a list); false when its list cannot be read (said
+// here).
+bool CollectPairs(const CommandLine& line, std::vector<BatchPair>& pairs, bool& singlePair) {
+    singlePair = false;
+    if (line.pairsFile != nullptr) {
         std::string problem;
-        if (!ReadPairList(pairsFile, pairs, problem)) {
+        if (!ReadPairList(line.pairsFile, pairs, problem)) {
             LogMessage("%s", problem.c_str());
-            return 1;
+            return false;
         }
-    } else if (directories) {
-        pairs = ListDirectoryPairs(paths[0], paths[1], paths[2]);
+        return true;
+    }
+    std::error_code error;
+    if (std::filesystem::is_directory(line.paths[0], error) &&
+        std::filesystem::is_directory(line.paths[1], error)) {
+        pairs = ListDirectoryPairs(line.paths[0], line.paths[1], line.paths[2]);
     } else {
-        BatchPair pair;
-        pair.name = std::string(paths[0]) + " " + paths[1];
-        pair.pathA = paths[0];
-        pair.pathB = paths[1];
-        pair.diffPath = paths[2] != nullptr ? paths[2] : "";
-        pairs.push_back(pair);
-        report.single = true;
-        report.jobs = 1;
+        pairs.push_back(SinglePair(line.paths[0], line.paths[1], line.paths[2]));
+        singlePair = true;
     }
-    if (report.jobs == 0) {
+    return true;
+}
+
+std::vector<std::unique_ptr<Report>> ChooseReports(const CommandLine& line, bool singlePair) {
+    std::vector<std::unique_ptr<Report>> reports;
+    if (line.json) {
+        reports.push_back(MakeJsonReport());
+    } else if (singlePair) {
+        reports.push_back(MakeSinglePairReport());
+    } else {
+        reports.push_back(MakePeopleReport(line.verbose));
+    }
+    if (line.junitPath != nullptr) {
+        // Standard output holds JSON and nothing else.
+        reports.push_back(MakeJunitReport(line.junitPath, line.json ? stderr : stdout));
+    }
+    return reports;
+}
+
+int Dispatch(CommandLine& line) {
+    std::vector<BatchPair> pairs;
+    bool singlePair = false;
+    if (!CollectPairs(line, pairs, singlePair)) {
+        return 1;
+    }
+    unsigned jobs = singlePair ? 1 : line.jobs;
+    if (jobs == 0) {
         // Asked only here: a single pair, most runs, needs no count.
-        report.jobs = std::max(1u, std::thread::hardware_concurrency());
+        jobs = std::max(1u, std::thread::hardware_concurrency());
     }
-    // Verbose single runs print their phases; a report prints each pair's
-    // time itself.
-    report.verbose = verbose;
-    g_verbose = verbose && report.single && !report.json;
-    if (!memoryGiven) {
+    if (!line.memoryGiven) {
         // Three quarters of the machine, shared by the workers running at once.
-        limits.maxMemoryBytes = PhysicalMemoryBytes() / 4 * 3 / report.jobs;
+        line.limits.maxMemoryBytes = PhysicalMemoryBytes() / 4 * 3 / jobs;
     }
-    return RunBatch(pairs, comparison, limits, report);
+    // The tool's writes under a file-size limit fail and are reported like
+    // any failed write, instead of the kernel ending it halfway.
+    FailWritesBeyondFileSizeLimit();
+    g_verbose = line.verbose;
+    return RunBatch(pairs, line.comparison, line.limits, jobs, ChooseReports(line, singlePair));
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, const char* const* argv) {
+    CommandLine line;
+    const int status = ParseCommandLine(argc, argv, line);
+    return status != kGoOn ? status : Dispatch(line);
 }

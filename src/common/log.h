@@ -1,11 +1,44 @@
 // The shared failure road of every layer: the code that meets a fatal
-// condition prints one line with LogMessage and throws FatalError, which
-// only the comparison run catches.
+// condition throws FatalError saying what failed, which only the
+// comparison run catches; the run keeps it in its record, and the one
+// place that words the run's messages prints it through LogMessage.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
-struct FatalError {};
+// What ended a run. The comment gives each kind's message; "%s" is the
+// file the run was at (A or B while loading, the difference picture while
+// saving).
+enum class Failure : std::uint8_t {
+    None,
+    OutOfMemory,         // "Out of memory for a %dx%d image" (width, height)
+    LibraryUnavailable,  // "Cannot load the picture library %s" (its file name)
+    UnknownFormat,       // "Unknown fileformat for %s"
+    LoadFailed,          // "Failed to load %s"
+    TooManyPixels,       // "Too many pixels in %s: %llux%llu is more than the limit of %llu"
+    UnknownOutputType,   // "Can't save to unknown filetype %s\n"
+    BitmapNotMade,       // "Failed to create freeimage for %s\n"
+    SaveFailed,          // "Failed to save %s"
+    DimensionsDiffer,    // "Dimensions of the images don't match!"
+    // Met by the parent of a worker, never thrown: the worker ended without
+    // an answer ("Failed to load %s", "Failed to compare %s and %s",
+    // "Failed to save %s"), or ran out of its time ("Timed out after %u s
+    // loading %s", "... comparing %s and %s", "... saving %s"; limit: the
+    // seconds).
+    WorkerDied,
+    TimedOut,
+};
+
+// Thrown by value; plain data, so that a worker's record can hold it.
+struct FatalError {
+    Failure failure = Failure::None;
+    // The picture's size, for OutOfMemory and TooManyPixels.
+    std::uint64_t width = 0;
+    std::uint64_t height = 0;
+    // The pixel limit of TooManyPixels, the seconds of TimedOut.
+    std::uint64_t limit = 0;
+};
 
 // Set once from "-v" before the comparison run: turns on the outcome line
 // and the phase timer lines.
@@ -18,10 +51,6 @@ constexpr int kLogMessageCapacity = 1024;
 __attribute__((format(printf, 1, 2)))
 #endif
 void LogMessage(const char* format, ...);
-
-// Makes LogMessage add its lines to `into` instead of printing them (null:
-// print again), for a run whose messages are reported later.
-void CaptureLogMessages(std::string* into);
 
 // The line LogMessage would print, without its line end, for a message
 // that is kept to be printed later.

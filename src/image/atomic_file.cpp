@@ -2,6 +2,27 @@
 
 #include "platform/platform.h"
 
+namespace {
+
+// A new, empty file beside `target` (so that the final rename stays on one
+// file system), named after it and this process; null when none can be
+// made. On success `tempPath` names it.
+std::FILE* CreateTempFileBeside(const char* target, std::string& tempPath) {
+    const std::string prefix =
+        std::string(target) + ".tmp" + std::to_string(CurrentProcessId()) + ".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = prefix + std::to_string(attempt);
+        bool nameTaken = false;
+        std::FILE* file = OpenNewFile(tempPath, nameTaken);
+        if (file != nullptr || !nameTaken) {
+            return file;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 AtomicFile::AtomicFile(const char* targetPath)
     : target(targetPath), file(CreateTempFileBeside(targetPath, tempPath)) {
     if (file == nullptr) {

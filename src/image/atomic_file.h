@@ -14,6 +14,7 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     // Where to write; null when no file could be made beside the target.
+    // Its name is the target's with ".tmp<process id>.<n>" added.
     std::FILE* Stream() const { return file; }
 
     // Flushes the bytes to the storage device and closes the file. False

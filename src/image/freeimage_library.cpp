@@ -87,8 +87,7 @@ const FreeImageLibrary& FreeImage() {
     }
     TryLoading();
     if (g_state != LoadState::Loaded) {
-        LogMessage("Cannot load the picture library %s", kFreeImageFileName);
-        throw FatalError{};
+        throw FatalError{Failure::LibraryUnavailable};
     }
     return g_library;
 }

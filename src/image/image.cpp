@@ -42,8 +42,8 @@ Image* CreateImage(std::int32_t width, std::int32_t height) {
         }
     }
     if (image == nullptr) {
-        LogMessage("Out of memory for a %dx%d image", width, height);
-        throw FatalError{};
+        throw FatalError{Failure::OutOfMemory, static_cast<std::uint64_t>(width),
+                         static_cast<std::uint64_t>(height), 0};
     }
     ZeroTail(image);
     return image;

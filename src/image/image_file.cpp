@@ -17,23 +17,13 @@ struct BitmapUnloader {
 };
 using Bitmap = std::unique_ptr<FIBITMAP, BitmapUnloader>;
 
-[[noreturn]] void FailToLoad(const char* path) {
-    LogMessage("Failed to load %s", path);
-    throw FatalError{};
-}
+[[noreturn]] void FailToLoad() { throw FatalError{Failure::LoadFailed}; }
 
-[[noreturn]] void FailUnknownFormat(const char* path) {
-    LogMessage("Unknown fileformat for %s", path);
-    throw FatalError{};
-}
+[[noreturn]] void FailUnknownFormat() { throw FatalError{Failure::UnknownFormat}; }
 
-void RefuseTooManyPixels(const char* path, std::uint64_t width, std::uint64_t height,
-                         std::uint64_t maxPixels) {
+void RefuseTooManyPixels(std::uint64_t width, std::uint64_t height, std::uint64_t maxPixels) {
     if (maxPixels != 0 && width * height > maxPixels) {
-        LogMessage("Too many pixels in %s: %llux%llu is more than the limit of %llu", path,
-                   static_cast<unsigned long long>(width), static_cast<unsigned long long>(height),
-                   static_cast<unsigned long long>(maxPixels));
-        throw FatalError{};
+        throw FatalError{Failure::TooManyPixels, width, height, maxPixels};
     }
 }
 
@@ -67,9 +57,9 @@ int LoadFlags(FREE_IMAGE_FORMAT format) {
 
 PictureFile OpenPictureFile(const char* path) { return PictureFile(std::fopen(path, "rb")); }
 
-Image* LoadImageFileWithLibrary(const char* path, std::FILE* file, std::uint64_t maxPixels) {
+Image* LoadImageFileWithLibrary(std::FILE* file, std::uint64_t maxPixels) {
     if (file == nullptr) {
-        FailUnknownFormat(path);
+        FailUnknownFormat();
     }
     const FreeImageLibrary& library = FreeImage();
     // What the library's own by-name calls do with the file they open.
@@ -77,14 +67,14 @@ Image* LoadImageFileWithLibrary(const char* path, std::FILE* file, std::uint64_t
     std::rewind(file);
     const FREE_IMAGE_FORMAT format = library.GetFileTypeFromHandle(&io, file, 0);
     if (format == FIF_UNKNOWN) {
-        FailUnknownFormat(path);
+        FailUnknownFormat();
     }
     const int flags = LoadFlags(format);
     if (maxPixels != 0 && library.FIFSupportsNoPixels(format)) {
         std::rewind(file);
         const Bitmap header(library.LoadFromHandle(format, &io, file, flags | FIF_LOAD_NOPIXELS));
         if (header != nullptr) {
-            RefuseTooManyPixels(path, library.GetWidth(header.get()),
+            RefuseTooManyPixels(library.GetWidth(header.get()),
                                 library.GetHeight(header.get()), maxPixels);
         }
     }
@@ -92,14 +82,14 @@ Image* LoadImageFileWithLibrary(const char* path, std::FILE* file, std::uint64_t
     std::rewind(file);
     Bitmap bitmap(library.LoadFromHandle(format, &io, file, flags));
     if (bitmap == nullptr) {
-        FailToLoad(path);
+        FailToLoad();
     }
     // The 24-bit conversion refuses 16-bit grey; reduced to its high bytes
     // first, as 48-bit colour is, it becomes ordinary 8-bit grey.
     if (library.GetImageType(bitmap.get()) == FIT_UINT16) {
         bitmap.reset(library.ConvertTo8Bits(bitmap.get()));
         if (bitmap == nullptr) {
-            FailToLoad(path);
+            FailToLoad();
         }
     }
     // A 24-bit picture needs no conversion, and a 32-bit one only loses its
@@ -110,17 +100,17 @@ Image* LoadImageFileWithLibrary(const char* path, std::FILE* file, std::uint64_t
     if (!plainBitmap || (sourceBpp != 24 && sourceBpp != 32)) {
         bitmap.reset(library.ConvertTo24Bits(bitmap.get()));
         if (bitmap == nullptr) {
-            FailToLoad(path);
+            FailToLoad();
         }
     }
 
     const unsigned width = library.GetWidth(bitmap.get());
     const unsigned height = library.GetHeight(bitmap.get());
     if (width > INT32_MAX || height > INT32_MAX) {
-        FailToLoad(path);
+        FailToLoad();
     }
     // Formats whose header cannot be read alone meet the limit here.
-    RefuseTooManyPixels(path, width, height, maxPixels);
+    RefuseTooManyPixels(width, height, maxPixels);
     Image* image = CreateImage(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
 
     // The library keeps the bottom row first and pads each row to 4 bytes;
@@ -143,43 +133,39 @@ Image* LoadImageFileWithLibrary(const char* path, std::FILE* file, std::uint64_t
 
 Image* LoadImageFileWithLibrary(const char* path) {
     const PictureFile file = OpenPictureFile(path);
-    return LoadImageFileWithLibrary(path, file.get(), 0);
+    return LoadImageFileWithLibrary(file.get(), 0);
 }
 
-Image* LoadImageFile(const char* path, std::FILE* file, std::uint64_t maxPixels) {
+Image* LoadImageFile(std::FILE* file, std::uint64_t maxPixels) {
     if (file == nullptr) {
-        FailUnknownFormat(path);
+        FailUnknownFormat();
     }
     const ReadResult own = ReadWithOwnReader(file, maxPixels);
     if (own.image != nullptr) {
         return own.image;
     }
     if (own.tooManyPixels) {
-        RefuseTooManyPixels(path, own.width, own.height, maxPixels);
+        RefuseTooManyPixels(own.width, own.height, maxPixels);
     }
-    return LoadImageFileWithLibrary(path, file, maxPixels);
+    return LoadImageFileWithLibrary(file, maxPixels);
 }
 
 Image* LoadImageFile(const char* path) {
     const PictureFile file = OpenPictureFile(path);
-    return LoadImageFile(path, file.get(), 0);
+    return LoadImageFile(file.get(), 0);
 }
 
-bool IsPictureFile(const char* path, bool& ours) {
-    const PictureFile file = OpenPictureFile(path);
-    ours = file != nullptr && LooksLikeOwnFormat(file.get());
-    if (file == nullptr) {
-        return false;
-    }
-    if (ours) {
-        return true;
-    }
-    PreloadFreeImage();
-    if (!FreeImageLoaded()) {
+bool NeedsPictureLibrary(std::FILE* input, const char* outputPath) {
+    return outputPath != nullptr || (input != nullptr && !LooksLikeOwnFormat(input));
+}
+
+bool IsPictureFile(std::FILE* file) {
+    if (LooksLikeOwnFormat(file) || !FreeImageLoaded()) {
         return true;
     }
     FreeImageIO io{ReadFromFile, WriteToFile, SeekInFile, TellInFile};
-    return FreeImage().GetFileTypeFromHandle(&io, file.get(), 0) != FIF_UNKNOWN;
+    std::rewind(file);
+    return FreeImage().GetFileTypeFromHandle(&io, file, 0) != FIF_UNKNOWN;
 }
 
 namespace {
@@ -232,8 +218,7 @@ void SaveImageFile(const Image* image, const char* path, AtomicFile& file) {
     const FreeImageLibrary& library = FreeImage();
     const FREE_IMAGE_FORMAT format = library.GetFIFFromFilename(path);
     if (format == FIF_UNKNOWN) {
-        LogMessage("Can't save to unknown filetype %s\n", path);
-        throw FatalError{};
+        throw FatalError{Failure::UnknownOutputType};
     }
 
     // The library takes the pitch as an int.
@@ -244,13 +229,11 @@ void SaveImageFile(const Image* image, const char* path, AtomicFile& file) {
                                         0x0000FF00, TRUE)
                                   : nullptr);
     if (bitmap == nullptr) {
-        LogMessage("Failed to create freeimage for %s\n", path);
-        throw FatalError{};
+        throw FatalError{Failure::BitmapNotMade};
     }
     library.SetTransparent(bitmap.get(), FALSE);
 
     if (!EncodeToFile(format, bitmap.get(), file)) {
-        LogMessage("Failed to save %s", path);
-        throw FatalError{};
+        throw FatalError{Failure::SaveFailed};
     }
 }

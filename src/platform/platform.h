@@ -1,7 +1,10 @@
 // Facts about the operating system and nothing else: memory, the tick
-// counter, file identity and the file operations an atomic replacement is
-// made of. The only layer that includes OS headers; the Windows branch uses
-// Win32 and the MSVC runtime, every other system POSIX.
+// counter, file identity, the file operations an atomic replacement is
+// made of, loading shared libraries, worker processes and their pipes,
+// resource limits and the sandbox. What the tool makes of them (names of
+// temporary files, signal policy, when to flush its output) is its
+// callers'. The only layer that includes OS headers; the Windows branch
+// uses Win32 and the MSVC runtime, every other system POSIX.
 #pragma once
 
 #include <cstddef>
@@ -47,10 +50,17 @@ bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity);
 // True only when both identities are known to name one and the same file.
 bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
-// A new, empty file in the directory of `target`, opened for binary
-// writing, created with the permissions a plain fopen would give it. On
-// success `tempPath` names it; returns null when no such file can be made.
-std::FILE* CreateTempFileBeside(const char* target, std::string& tempPath);
+// Opens `path` for binary writing only if no file has that name yet (no
+// race with another creator); `nameTaken` tells that case apart from a
+// real failure. The new file gets the permissions a plain fopen would give.
+std::FILE* OpenNewFile(const std::string& path, bool& nameTaken);
+
+unsigned long CurrentProcessId();
+
+// From now on a write beyond the process's file-size limit fails (EFBIG)
+// instead of ending the process with a signal, for this process and the
+// workers it starts. Nothing changes where the system has no such signal.
+void FailWritesBeyondFileSizeLimit();
 
 // Flushes, forces the data to the storage device and closes `file`. False
 // when any of these fails (the file is closed either way).
@@ -68,15 +78,14 @@ void RemoveFile(const char* path);
 void* OpenSharedLibrary(const char* fileName);
 void* FindSymbol(void* library, const char* name);
 
-// Worker processes. A worker is a copy of this process (fork, no exec):
-// its standard output goes into a pipe and it has a socket to talk over;
-// it runs the body and ends with the body's value, without running
-// destructors or exit handlers. Descriptors are plain ints here. Where the
-// system has no such workers (Windows), StartWorker returns false and the
-// caller does the work itself.
+// Worker processes. A worker is a copy of this process (fork, no exec)
+// with a socket to talk over; it runs the body and ends with the body's
+// value, without running destructors, exit handlers or flushing its
+// streams. Descriptors are plain ints here. Where the system has no such
+// workers (Windows), StartWorker returns false and the caller does the
+// work itself.
 struct WorkerProcess {
     long id = -1;
-    int output = -1;   // read end of the worker's standard output
     int control = -1;  // the parent's end of the socket
 };
 bool StartWorker(WorkerProcess& worker, int (*body)(int control, void* context), void* context);
@@ -100,7 +109,9 @@ long ReadSome(int descriptor, void* buffer, std::size_t size);
 bool WriteAll(int descriptor, const void* data, std::size_t size);
 void CloseDescriptor(int descriptor);
 
-// Sends what this process writes to standard error nowhere.
+// Sends what this process writes to standard output, or standard error,
+// nowhere.
+void DiscardStandardOutput();
 void DiscardStandardError();
 
 // Memory that a worker started after this call shares with its parent.

@@ -1,5 +1,4 @@
 #include "platform/platform.h"
-#include "platform/platform_internal.h"
 
 #include <cerrno>
 #include <csignal>
@@ -124,12 +123,9 @@ std::uint64_t QueryCounterTicks() {
 
 std::uint64_t QueryCounterFrequency() { return 1000000000u; }
 
-std::FILE* OpenNewFile(const std::string& path, bool& nameTaken) {
-    // Under a file-size limit the kernel would otherwise kill the process
-    // with SIGXFSZ in the middle of a write; ignored, the write fails with
-    // EFBIG and the caller reports it like any other failed write.
-    std::signal(SIGXFSZ, SIG_IGN);
+void FailWritesBeyondFileSizeLimit() { std::signal(SIGXFSZ, SIG_IGN); }
 
+std::FILE* OpenNewFile(const std::string& path, bool& nameTaken) {
     // 0666 lets the umask decide, as for any file the user creates.
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     nameTaken = fd < 0 && errno == EEXIST;
@@ -166,38 +162,21 @@ void* FindSymbol(void* library, const char* name) {
 }
 
 bool StartWorker(WorkerProcess& worker, int (*body)(int control, void* context), void* context) {
-    int output[2];
     int control[2];
-    if (pipe(output) != 0) {
-        return false;
-    }
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, control) != 0) {
-        close(output[0]);
-        close(output[1]);
         return false;
     }
-    // Whatever this process still holds in its buffer would otherwise be
-    // printed twice, once by each.
-    std::fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(output[1], STDOUT_FILENO);
-        close(output[0]);
-        close(output[1]);
         close(control[0]);
-        const int status = body(control[1], context);
-        std::fflush(stdout);
-        _exit(status);
+        _exit(body(control[1], context));
     }
-    close(output[1]);
     close(control[1]);
     if (pid < 0) {
-        close(output[0]);
         close(control[0]);
         return false;
     }
     worker.id = pid;
-    worker.output = output[0];
     worker.control = control[0];
     return true;
 }
@@ -262,13 +241,21 @@ void CloseDescriptor(int descriptor) {
     }
 }
 
-void DiscardStandardError() {
+namespace {
+
+void SendNowhere(int descriptor) {
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (null >= 0) {
-        dup2(null, STDERR_FILENO);
+        dup2(null, descriptor);
         close(null);
     }
 }
+
+}  // namespace
+
+void DiscardStandardOutput() { SendNowhere(STDOUT_FILENO); }
+
+void DiscardStandardError() { SendNowhere(STDERR_FILENO); }
 
 void* MapSharedMemory(std::size_t size) {
     void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);

@@ -1,5 +1,4 @@
 #include "platform/platform.h"
-#include "platform/platform_internal.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -66,6 +65,9 @@ std::FILE* OpenNewFile(const std::string& path, bool& nameTaken) {
 
 unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
 
+// Windows has no file-size signal.
+void FailWritesBeyondFileSizeLimit() {}
+
 bool SyncAndCloseFile(std::FILE* file) {
     bool ok = std::fflush(file) == 0;
     ok = _commit(_fileno(file)) == 0 && ok;
@@ -112,6 +114,8 @@ void CloseDescriptor(int descriptor) {
         _close(descriptor);
     }
 }
+
+void DiscardStandardOutput() {}
 
 void DiscardStandardError() {}
 

@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckAgainstPattern(image);
         DestroyImage(image);
     } catch (const FatalError&) {
-        // The message has been printed; this is how bad input must end.
+        // This is how bad input must end.
         Feedback(format, 0);
     }
     std::remove(path.c_str());

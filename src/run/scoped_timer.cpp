@@ -1,6 +1,5 @@
-#include "app/scoped_timer.h"
+#include "run/scoped_timer.h"
 
-#include "common/log.h"
 #include "platform/platform.h"
 
 float ElapsedMs(std::uint64_t nowTicks, std::uint64_t startTicks) {
@@ -16,13 +15,13 @@ float ElapsedMs(std::uint64_t nowTicks, std::uint64_t startTicks) {
                               static_cast<double>(ticksPerSecond));
 }
 
-ScopedTimer::ScopedTimer(const char* phaseLabel)
-    : label(phaseLabel), startTicks(QueryCounterTicks()) {}
+ScopedTimer::ScopedTimer(RunRecord& runRecord, Phase timedPhase)
+    : record(runRecord), phase(timedPhase), startTicks(QueryCounterTicks()) {
+    record.phaseStartTicks = startTicks;
+    record.Time(phase) = PhaseTime{true, false, 0};
+}
 
 ScopedTimer::~ScopedTimer() {
-    // Looked at now, not at creation: the flag is what counts at report time.
-    if (g_verbose) {
-        LogMessage("%s took %.1f ms", label,
-                   static_cast<double>(ElapsedMs(QueryCounterTicks(), startTicks)));
-    }
+    record.Time(phase).milliseconds = ElapsedMs(QueryCounterTicks(), startTicks);
+    record.Time(phase).ended = true;
 }

@@ -1,0 +1,42 @@
+// What a run compares: two directories file by file, a list of pairs, or
+// the one pair of the command line, each as BatchPairs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "run/run_record.h"
+
+// Two files to compare and where the difference picture goes, or the
+// reason there is nothing to compare; after the run, how it came out.
+struct BatchPair {
+    std::string name;  // how reports call it
+    std::string pathA;
+    std::string pathB;
+    std::string diffPath;  // empty: none
+    // False when there is nothing to compare: `status` is then Missing (and
+    // `missingA` says which side lacks it) or Failed (`problem` says why).
+    bool compare = true;
+    PairStatus status = PairStatus::Identical;
+    bool missingA = false;
+    std::string problem;
+    // Whether the picture library may be needed (true when unknown).
+    bool needsLibrary = true;
+    // Whether the difference picture's folder is made when missing.
+    bool makeDiffFolder = false;
+};
+
+// Every picture file under `dirA` (recursively, in sorted order of their
+// paths below it) against the file at the same path under `dirB`, and the
+// pictures only `dirB` has. Files that are not pictures take no part.
+// With `diffDir`, each difference picture goes to the same path below it.
+std::vector<BatchPair> ListDirectoryPairs(const std::string& dirA, const std::string& dirB,
+                                          const char* diffDir);
+
+// The pairs of a list file (or standard input for "-"): one to a line,
+// A, B and optionally the difference picture, separated by tabs. False,
+// with `error` set, when the file cannot be read.
+bool ReadPairList(const char* path, std::vector<BatchPair>& pairs, std::string& error);
+
+// The one pair of the command line; `diffPath` may be null.
+BatchPair SinglePair(const char* pathA, const char* pathB, const char* diffPath);

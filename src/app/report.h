@@ -1,0 +1,57 @@
+// The reports of a run, behind one small interface: each is told of every
+// pair in the pairs' order as soon as it is done, and of the counts at the
+// end. One file per format: lines for people (report_people.cpp), JSON
+// lines (report_json.cpp), JUnit (report_junit.cpp).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/batch_inputs.h"
+#include "run/worker_pool.h"
+
+// How many pairs came out how.
+struct StatusCounts {
+    std::size_t pairs = 0;
+    std::size_t identical = 0;
+    std::size_t different = 0;
+    std::size_t failed = 0;
+    std::size_t onlyInA = 0;
+    std::size_t onlyInB = 0;
+
+    void Add(const BatchPair& pair);
+};
+
+class Report {
+public:
+    virtual ~Report() = default;
+    // Whether it tells the size of compared pictures and where and how
+    // much they differ, which costs a measuring pass.
+    virtual bool NeedsFacts() const = 0;
+    // `pair.status` is final; `run` is what came of it (its record means
+    // nothing for a pair that was not compared).
+    virtual void Pair(const BatchPair& pair, const PairRun& run) = 0;
+    // After the last pair; false when the report could not be written.
+    virtual bool Finish(const StatusCounts& counts) = 0;
+};
+
+// The one pair of the command line, for people: the run's own messages,
+// and in verbose mode (g_verbose) its outcome and phase timer lines.
+std::unique_ptr<Report> MakeSinglePairReport();
+// Many pairs, for people: a line for each pair that is not identical (for
+// every pair, with its time, when `verbose`), and a summary.
+std::unique_ptr<Report> MakePeopleReport(bool verbose);
+std::unique_ptr<Report> MakeJsonReport();
+// Written to `path` at the end; a failure to write it is said on
+// `complaints`.
+std::unique_ptr<Report> MakeJunitReport(const char* path, std::FILE* complaints);
+
+// Helpers the formats share.
+const char* StatusName(PairStatus status);
+// Why a failed pair failed, on one line.
+std::string FailureText(const BatchPair& pair, const PairRun& run);
+std::uint64_t PixelCount(const PairFacts& facts);
+// A pair's line for people, as the people's report gives it.
+std::string PeopleLine(const BatchPair& pair, const PairRun& run, bool withTime);

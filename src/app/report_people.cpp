@@ -1,0 +1,71 @@
+#include <cstdio>
+
+#include "app/report.h"
+#include "common/log.h"
+#include "run/run_messages.h"
+
+namespace {
+
+// What a report says of a differing pair, for people.
+std::string Extent(const PairFacts& facts) {
+    const DiffStats& s = facts.stats;
+    const std::uint64_t total = PixelCount(facts);
+    return FormatMessage("%llu pixel%s (%s %%) in %dx%d at %d,%d, largest difference %d",
+                         static_cast<unsigned long long>(s.differingPixels),
+                         s.differingPixels == 1 ? "" : "s",
+                         FormatMessage("%.4g", 100.0 * static_cast<double>(s.differingPixels) /
+                                                   static_cast<double>(total))
+                             .c_str(),
+                         s.right - s.left + 1, s.bottom - s.top + 1, s.left, s.top, s.largestDelta);
+}
+
+class SinglePairReport : public Report {
+public:
+    bool NeedsFacts() const override { return false; }
+    void Pair(const BatchPair&, const PairRun& run) override {
+        PrintRunMessages(run.record, run.comparison, g_verbose);
+    }
+    bool Finish(const StatusCounts&) override { return true; }
+};
+
+class PeopleReport : public Report {
+public:
+    explicit PeopleReport(bool everyPair) : verbose(everyPair) {}
+    bool NeedsFacts() const override { return true; }
+    void Pair(const BatchPair& pair, const PairRun& run) override {
+        if (verbose || pair.status != PairStatus::Identical) {
+            std::printf("%s\n", PeopleLine(pair, run, verbose).c_str());
+        }
+    }
+    bool Finish(const StatusCounts& counts) override {
+        std::printf("%zu pairs: %zu identical, %zu different, %zu failed, %zu only in A, %zu only in B\n",
+                    counts.pairs, counts.identical, counts.different, counts.failed,
+                    counts.onlyInA, counts.onlyInB);
+        return true;
+    }
+
+private:
+    bool verbose;
+};
+
+}  // namespace
+
+std::string PeopleLine(const BatchPair& pair, const PairRun& run, bool withTime) {
+    std::string line;
+    switch (pair.status) {
+    case PairStatus::Identical: line = "identical: " + pair.name; break;
+    case PairStatus::Different:
+        line = "different: " + pair.name + (run.record.measured ? ": " + Extent(run.record.facts) : "");
+        break;
+    case PairStatus::Missing: line = (pair.missingA ? "only in B: " : "only in A: ") + pair.name; break;
+    default: line = "failed: " + pair.name + ": " + FailureText(pair, run); break;
+    }
+    if (withTime && pair.compare) {
+        line += FormatMessage(" (%.1f ms)", run.milliseconds);
+    }
+    return line;
+}
+
+std::unique_ptr<Report> MakeSinglePairReport() { return std::make_unique<SinglePairReport>(); }
+
+std::unique_ptr<Report> MakePeopleReport(bool verbose) { return std::make_unique<PeopleReport>(verbose); }

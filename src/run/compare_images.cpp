@@ -1,0 +1,110 @@
+#include "run/compare_images.h"
+
+#include "image/image_file.h"
+#include "platform/platform.h"
+#include "run/same_bytes.h"
+#include "run/scoped_timer.h"
+
+namespace {
+
+// The pictures of a run, destroyed whichever way it ends.
+struct RunImages {
+    Image* a = nullptr;
+    Image* b = nullptr;
+    Image* diff = nullptr;
+
+    RunImages() = default;
+    RunImages(const RunImages&) = delete;
+    RunImages& operator=(const RunImages&) = delete;
+    ~RunImages() {
+        DestroyImage(a);
+        if (b != a) {
+            DestroyImage(b);
+        }
+        DestroyImage(diff);
+    }
+};
+
+void LoadBoth(const Comparison& comparison, RunHost& host, RunRecord& record, RunImages& images) {
+    ScopedTimer timer(record, Phase::Load);
+    record.step = RunStep::LoadingA;
+    const PictureFile fileA = OpenPictureFile(comparison.pathA);
+    record.step = RunStep::LoadingB;
+    const PictureFile fileB = OpenPictureFile(comparison.pathB);
+    // The same bytes decode to the same pixels: B is A, and every message,
+    // timer line and answer stays what two loads give.
+    const bool sameBytes = FilesHaveSameBytes(fileA.get(), fileB.get());
+    host.InputsOpen(NeedsPictureLibrary(fileA.get(), comparison.diffPath) ||
+                    (!sameBytes && NeedsPictureLibrary(fileB.get(), nullptr)));
+
+    record.step = RunStep::LoadingA;
+    images.a = LoadImageFile(fileA.get(), comparison.maxPixels);
+    record.step = RunStep::LoadingB;
+    images.b = sameBytes ? images.a : LoadImageFile(fileB.get(), comparison.maxPixels);
+    // glibc raises its mapping threshold once the first library frame is
+    // freed, so the second one came from the heap and stays there when
+    // freed: hand it back before the difference picture adds to the peak.
+    if (comparison.diffPath != nullptr) {
+        ReleaseFreeHeapMemory();
+    }
+}
+
+void Compare(const Comparison& comparison, RunRecord& record, RunImages& images) {
+    ScopedTimer timer(record, Phase::Diff);
+    record.step = RunStep::Comparing;
+    // Without a place to write it, the difference picture is never made:
+    // the decision alone needs no third frame.
+    if (comparison.diffPath != nullptr) {
+        images.diff = CreateDiffImage(images.a, images.b, comparison.mode);
+        record.identical = images.diff == nullptr;
+    } else {
+        record.identical = !ImagesDiffer(images.a, images.b);
+    }
+    if (comparison.measure) {
+        record.facts = PairFacts{images.a->width, images.a->height, DiffStats{}};
+        if (!record.identical) {
+            record.facts.stats = MeasureDifference(images.a, images.b);
+        }
+        record.measured = true;
+    }
+    record.decided = true;
+}
+
+void Save(const Comparison& comparison, AtomicFile& output, RunHost& host, RunRecord& record,
+          const Image* diff) {
+    ScopedTimer timer(record, Phase::Save);
+    record.step = RunStep::Saving;
+    SaveImageFile(diff, comparison.diffPath, output);
+    if (!host.PlaceOutput(output)) {
+        throw FatalError{Failure::SaveFailed};
+    }
+}
+
+}  // namespace
+
+PairStatus StatusOf(const RunRecord& record) {
+    if (record.failure.failure != Failure::None || !record.decided) {
+        return PairStatus::Failed;
+    }
+    return record.identical ? PairStatus::Identical : PairStatus::Different;
+}
+
+PairStatus CompareImages(const Comparison& comparison, AtomicFile* output, RunHost& host,
+                         RunRecord& record) {
+    try {
+        RunImages images;
+        LoadBoth(comparison, host, record, images);
+        if (!SameDimensions(images.a, images.b)) {
+            throw FatalError{Failure::DimensionsDiffer};
+        }
+        Compare(comparison, record, images);
+        if (images.diff != nullptr) {
+            Save(comparison, *output, host, record, images.diff);
+        }
+    } catch (const FatalError& error) {
+        record.failure = error;
+        record.failedAt = record.step;
+    }
+    record.answered = true;
+    return StatusOf(record);
+}

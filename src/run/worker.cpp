@@ -1,0 +1,61 @@
+#include "run/worker.h"
+
+#include <cstdlib>
+
+#include "image/freeimage_library.h"
+#include "platform/platform.h"
+#include "run/worker_protocol.h"
+
+namespace {
+
+[[noreturn]] void ExitForLibrary() { std::_Exit(kExitNeedsLibrary); }
+
+class WorkerHost : public RunHost {
+public:
+    WorkerHost(int controlSocket, bool preload) : control(controlSocket), preloadLibrary(preload) {}
+
+    void InputsOpen(bool libraryNeeded) override {
+        // The library opens its own files when it is loaded: now or never.
+        if (libraryNeeded || preloadLibrary) {
+            PreloadFreeImage();
+        }
+        if (EnterSandbox() && !FreeImageLoaded()) {
+            ForbidLoadingFreeImage(ExitForLibrary);
+        }
+    }
+
+    bool PlaceOutput(AtomicFile&) override {
+        char answer = kNotPlaced;
+        return WriteAll(control, &kPlaceOutput, 1) && ReadSome(control, &answer, 1) == 1 &&
+               answer == kPlaced;
+    }
+
+private:
+    int control;
+    bool preloadLibrary;
+};
+
+}  // namespace
+
+int WorkerMain(int control, void* context) {
+    const WorkerJob& job = *static_cast<const WorkerJob*>(context);
+    // Whatever a library prints would mix with the parent's output (a JSON
+    // stream, say): the worker's answer is its record alone.
+    DiscardStandardOutput();
+#if !GLIMRA_SANITIZED
+    // What a dying library or the C library's heap checks have to say goes
+    // nowhere: the parent tells how the worker ended. A sanitizer's report
+    // must stay visible.
+    DiscardStandardError();
+#endif
+#if !GLIMRA_UNDER_ASAN
+    // AddressSanitizer reserves terabytes of shadow memory at start; no
+    // limit below that leaves it working.
+    if (job.limits->maxMemoryBytes != 0) {
+        LimitAddressSpace(job.limits->maxMemoryBytes);
+    }
+#endif
+    WorkerHost host(control, job.preloadLibrary);
+    CompareImages(*job.comparison, job.output, host, *job.record);
+    return kExitAnswered;
+}
