@@ -4,8 +4,9 @@
 # Extra package names may be given as arguments.
 set -eu
 
-# mandoc checks the manual page (a test skips itself without it).
-packages="cmake ninja-build g++ make python3 libfreeimage-dev libdeflate-dev libseccomp-dev libgtest-dev zlib1g-dev mandoc $*"
+# mandoc checks the manual page and Universal Ctags the functions' lengths
+# (their tests skip themselves without them).
+packages="cmake ninja-build g++ make python3 libfreeimage-dev libdeflate-dev libseccomp-dev libgtest-dev zlib1g-dev mandoc universal-ctags $*"
 
 missing=""
 for package in $packages; do

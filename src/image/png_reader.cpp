@@ -175,165 +175,170 @@ private:
     std::uint8_t* data;
 };
 
-}  // namespace
-
-ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels) {
-    if (size < 8 || size > SIZE_MAX / 2) {
-        return Declined("file size");
-    }
-    FileBytes bytes(size);
-    if (bytes.Data() == nullptr) {
-        return Declined("no memory for the file");
-    }
-    if (std::fread(bytes.Data(), 1, size, file) != size) {
-        return Declined("unreadable");
-    }
-
+// What the chunk walk gathers. The IDAT data is gathered at the start of
+// the file's buffer, behind the chunks already read.
+struct Chunks {
     Header header;
     Entry entries[256] = {};
     std::size_t paletteEntries = 0;
     bool haveHeader = false;
     bool inData = false;
-    bool dataDone = false;
+    bool dataDone = false;  // an ancillary chunk came after IDAT
     bool ended = false;
-    // The IDAT data is gathered at the start of the file's buffer, behind
-    // the chunks already read.
     std::size_t streamSize = 0;
+};
+
+// The walk's answer for a header beyond the pixel limit (compared by
+// address, never shown as a reason).
+const char* const kTooManyPixels = "too many pixels";
+
+const char* TakeHeader(const std::uint8_t* data, std::uint32_t length, std::uint64_t maxPixels,
+                       Chunks& chunks) {
+    if (chunks.haveHeader) {
+        return "second IHDR";
+    }
+    if (const char* reason = ParseHeader(data, length, chunks.header)) {
+        return reason;
+    }
+    if (maxPixels != 0 && std::uint64_t{chunks.header.width} * chunks.header.height > maxPixels) {
+        return kTooManyPixels;
+    }
+    chunks.haveHeader = true;
+    return nullptr;
+}
+
+const char* TakePalette(const std::uint8_t* data, std::uint32_t length, Chunks& chunks) {
+    chunks.paletteEntries = length / 3;
+    if (chunks.header.colourType != kPalette || chunks.inData || chunks.dataDone || length % 3 != 0 ||
+        chunks.paletteEntries == 0 || chunks.paletteEntries > (std::size_t{1} << chunks.header.depth) ||
+        chunks.entries[0].valid != 0) {
+        return "PLTE";
+    }
+    for (std::size_t i = 0; i < chunks.paletteEntries; ++i) {
+        chunks.entries[i] = Entry{data[3 * i + 2], data[3 * i + 1], data[3 * i], 1};
+    }
+    return nullptr;
+}
+
+// Transparency never reaches the 24-bit form; only a chunk that libpng
+// takes without complaint is let through.
+const char* TakeTransparency(std::uint32_t length, const Chunks& chunks) {
+    const int colourType = chunks.header.colourType;
+    const bool fits = (colourType == kPalette && chunks.paletteEntries > 0 &&
+                       length <= chunks.paletteEntries) ||
+                      (colourType == kGrey && length == 2) || (colourType == kRgb && length == 6);
+    return fits && !chunks.inData && !chunks.dataDone ? nullptr : "tRNS";
+}
+
+// One checked chunk; null, or why the file is declined.
+const char* TakeChunk(const std::uint8_t* type, const std::uint8_t* data, std::uint32_t length,
+                      std::uint8_t* bytes, std::uint64_t maxPixels, Chunks& chunks) {
+    if (!chunks.haveHeader && std::memcmp(type, "IHDR", 4) != 0) {
+        return "IHDR not first";
+    }
+    if (std::memcmp(type, "IHDR", 4) == 0) {
+        return TakeHeader(data, length, maxPixels, chunks);
+    }
+    if (std::memcmp(type, "PLTE", 4) == 0) {
+        return TakePalette(data, length, chunks);
+    }
+    if (std::memcmp(type, "tRNS", 4) == 0) {
+        return TakeTransparency(length, chunks);
+    }
+    if (std::memcmp(type, "IDAT", 4) == 0) {
+        if (chunks.dataDone || (chunks.header.colourType == kPalette && chunks.paletteEntries == 0)) {
+            return "IDAT out of place";
+        }
+        chunks.inData = true;
+        std::memmove(bytes + chunks.streamSize, data, length);
+        chunks.streamSize += length;
+        return nullptr;
+    }
+    if (std::memcmp(type, "IEND", 4) == 0) {
+        chunks.ended = true;
+        return length != 0 ? "IEND length" : nullptr;
+    }
+    if ((type[0] & 0x20) == 0) {
+        return "unknown critical chunk";
+    }
+    chunks.dataDone = chunks.inData;
+    return nullptr;
+}
+
+// Checks every chunk of the file in `bytes` and gathers its IDAT data at
+// their start; null, or why the file is declined.
+const char* WalkChunks(std::uint8_t* bytes, std::size_t size, std::uint64_t maxPixels,
+                       Chunks& chunks) {
     std::size_t at = 8;
-    while (at < size && !ended) {
+    while (at < size && !chunks.ended) {
         if (size - at < 12) {
-            return Declined("truncated");
+            return "truncated";
         }
-        const std::uint32_t length = BigEndian32(&bytes[at]);
+        const std::uint32_t length = BigEndian32(bytes + at);
         if (length > 0x7FFFFFFFu || length > size - at - 12) {
-            return Declined("truncated");
+            return "truncated";
         }
-        const std::uint8_t* type = &bytes[at + 4];
+        const std::uint8_t* type = bytes + at + 4;
         const std::uint8_t* data = type + 4;
         if (libdeflate_crc32(0, type, length + 4u) != BigEndian32(data + length)) {
-            return Declined("CRC");
+            return "CRC";
         }
         if (!IsLetter(type[0]) || !IsLetter(type[1]) || !IsLetter(type[2]) || !IsLetter(type[3]) ||
             (type[2] & 0x20) != 0) {
-            return Declined("chunk type");
+            return "chunk type";
         }
-        const bool critical = (type[0] & 0x20) == 0;
-        if (!haveHeader && std::memcmp(type, "IHDR", 4) != 0) {
-            return Declined("IHDR not first");
-        }
-        if (std::memcmp(type, "IHDR", 4) == 0) {
-            if (haveHeader) {
-                return Declined("second IHDR");
-            }
-            if (const char* reason = ParseHeader(data, length, header)) {
-                return Declined(reason);
-            }
-            ReadResult refused;
-            if (RefuseTooManyPixels(header.width, header.height, maxPixels, refused)) {
-                return refused;
-            }
-            haveHeader = true;
-        } else if (std::memcmp(type, "PLTE", 4) == 0) {
-            paletteEntries = length / 3;
-            if (header.colourType != kPalette || inData || dataDone || length % 3 != 0 ||
-                paletteEntries == 0 || paletteEntries > (std::size_t{1} << header.depth) ||
-                entries[0].valid != 0) {
-                return Declined("PLTE");
-            }
-            for (std::size_t i = 0; i < paletteEntries; ++i) {
-                entries[i] = Entry{data[3 * i + 2], data[3 * i + 1], data[3 * i], 1};
-            }
-        } else if (std::memcmp(type, "tRNS", 4) == 0) {
-            // Transparency never reaches the 24-bit form; only a chunk that
-            // libpng takes without complaint is let through.
-            const bool fits = (header.colourType == kPalette && paletteEntries > 0 &&
-                               length <= paletteEntries) ||
-                              (header.colourType == kGrey && length == 2) ||
-                              (header.colourType == kRgb && length == 6);
-            if (!fits || inData || dataDone) {
-                return Declined("tRNS");
-            }
-        } else if (std::memcmp(type, "IDAT", 4) == 0) {
-            if (dataDone || (header.colourType == kPalette && paletteEntries == 0)) {
-                return Declined("IDAT out of place");
-            }
-            inData = true;
-            std::memmove(&bytes[streamSize], data, length);
-            streamSize += length;
-        } else if (std::memcmp(type, "IEND", 4) == 0) {
-            if (length != 0) {
-                return Declined("IEND length");
-            }
-            ended = true;
-        } else if (critical) {
-            return Declined("unknown critical chunk");
-        } else {
-            dataDone = inData;
+        if (const char* reason = TakeChunk(type, data, length, bytes, maxPixels, chunks)) {
+            return reason;
         }
         at += 12 + std::size_t{length};
     }
-    if (!ended) {
-        return Declined("truncated");
+    if (!chunks.ended) {
+        return "truncated";
     }
     if (at != size) {
-        return Declined("data after IEND");
+        return "data after IEND";
     }
-    if (!inData || streamSize < 2) {
-        return Declined("no image data");
+    if (!chunks.inData || chunks.streamSize < 2) {
+        return "no image data";
     }
-    if (header.colourType == kGrey && header.depth < 8) {
-        const unsigned top = (1u << header.depth) - 1;
-        for (unsigned i = 0; i <= top; ++i) {
-            const auto level = static_cast<std::uint8_t>(i * 255 / top);
-            entries[i] = Entry{level, level, level, 1};
-        }
-    }
+    return nullptr;
+}
 
-    // zlib's own window size: libpng inflates with it, and a distance
-    // beyond it fails there, while libdeflate would still follow it. Only
-    // a stream shorter than its window cannot hold such a distance.
-    const std::size_t rowStride = header.rowBytes + 1;
-    const std::size_t inflatedSize = rowStride * header.height;
-    const std::size_t window = std::size_t{1} << ((bytes[0] >> 4) + 8);
-    if ((bytes[0] & 0x0F) != 8 || (bytes[0] >> 4) > 7 ||
-        (window < (std::size_t{1} << 15) && inflatedSize > window)) {
-        return Declined("zlib window");
-    }
+// zlib's own window size: libpng inflates with it, and a distance beyond it
+// fails there, while libdeflate would still follow it. Only a stream
+// shorter than its window cannot hold such a distance.
+bool WindowFits(std::uint8_t zlibHeader, std::size_t inflatedSize) {
+    const std::size_t window = std::size_t{1} << ((zlibHeader >> 4) + 8);
+    return (zlibHeader & 0x0F) == 8 && (zlibHeader >> 4) <= 7 &&
+           (window >= (std::size_t{1} << 15) || inflatedSize <= window);
+}
 
-    // Where the inflated rows start: far enough from the block's start that
-    // writing 24-bit row y never reaches raw row y.
-    const std::size_t outRow = std::size_t{header.width} * 3;
-    const std::size_t growth = outRow > rowStride ? outRow - rowStride : 0;
-    const auto width = static_cast<std::int32_t>(header.width);
-    const auto height = static_cast<std::int32_t>(header.height);
-    const std::size_t capacity = std::max(outRow + (header.height - 1) * growth + inflatedSize,
-                                          ImageBufferSize(width, height));
-    DecodeBuffer buffer(width, height, capacity);
-    if (buffer.Data() == nullptr) {
-        return Declined("no memory for the picture");
-    }
-    std::uint8_t* raw = buffer.Data() + capacity - inflatedSize;
-
+const char* Inflate(const std::uint8_t* stream, std::size_t streamSize, std::uint8_t* raw,
+                    std::size_t inflatedSize) {
     const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
         libdeflate_alloc_decompressor());
     if (decompressor == nullptr) {
-        return Declined("no memory for the decompressor");
+        return "no memory for the decompressor";
     }
     std::size_t consumed = 0;
     std::size_t produced = 0;
     const libdeflate_result result = libdeflate_zlib_decompress_ex(
-        decompressor.get(), bytes.Data(), streamSize, raw, inflatedSize, &consumed, &produced);
+        decompressor.get(), stream, streamSize, raw, inflatedSize, &consumed, &produced);
     if (result != LIBDEFLATE_SUCCESS || produced != inflatedSize) {
-        return Declined("compressed data");
+        return "compressed data";
     }
-    if (consumed != streamSize) {
-        return Declined("data after the compressed stream");
-    }
-    bytes.Release();
+    return consumed == streamSize ? nullptr : "data after the compressed stream";
+}
 
+// Unfilters the inflated rows at `raw` in place and converts each into the
+// 24-bit row of `out`; null, or why the file is declined.
+const char* UnfilterAndConvert(const Header& header, const Entry* entries, std::uint8_t* raw,
+                               std::uint8_t* out) {
+    const std::size_t rowStride = header.rowBytes + 1;
+    const std::size_t outRow = std::size_t{header.width} * 3;
     const std::unique_ptr<std::uint8_t[]> zeros(new (std::nothrow) std::uint8_t[header.rowBytes]());
     if (zeros == nullptr) {
-        return Declined("no memory for a row");
+        return "no memory for a row";
     }
     constexpr std::uint8_t kPaeth = 4;
     const std::uint8_t* previous = zeros.get();
@@ -341,7 +346,7 @@ ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels)
         std::uint8_t* row = raw + y * rowStride;
         const std::uint8_t filter = row[0];
         if (filter > 4) {
-            return Declined("filter type");
+            return "filter type";
         }
         std::size_t rows = 1;
         if (filter == kPaeth) {
@@ -355,13 +360,69 @@ ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels)
             kUnfilter[filter](row + 1, previous, header.rowBytes, header.pixelBytes);
         }
         for (std::size_t i = 0; i < rows; ++i) {
-            if (!ConvertRow(header, row + i * rowStride + 1, buffer.Data() + (y + i) * outRow,
-                            entries)) {
-                return Declined("palette index without an entry");
+            if (!ConvertRow(header, row + i * rowStride + 1, out + (y + i) * outRow, entries)) {
+                return "palette index without an entry";
             }
         }
         previous = row + (rows - 1) * rowStride + 1;
         y += rows;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels) {
+    if (size < 8 || size > SIZE_MAX / 2) {
+        return Declined("file size");
+    }
+    FileBytes bytes(size);
+    if (bytes.Data() == nullptr) {
+        return Declined("no memory for the file");
+    }
+    if (std::fread(bytes.Data(), 1, size, file) != size) {
+        return Declined("unreadable");
+    }
+    Chunks chunks;
+    if (const char* reason = WalkChunks(bytes.Data(), size, maxPixels, chunks)) {
+        ReadResult refused;
+        return reason == kTooManyPixels &&
+                       RefuseTooManyPixels(chunks.header.width, chunks.header.height, maxPixels, refused)
+                   ? refused
+                   : Declined(reason);
+    }
+    const Header& header = chunks.header;
+    if (header.colourType == kGrey && header.depth < 8) {
+        const unsigned top = (1u << header.depth) - 1;
+        for (unsigned i = 0; i <= top; ++i) {
+            const auto level = static_cast<std::uint8_t>(i * 255 / top);
+            chunks.entries[i] = Entry{level, level, level, 1};
+        }
+    }
+    const std::size_t inflatedSize = (header.rowBytes + 1) * header.height;
+    if (!WindowFits(bytes[0], inflatedSize)) {
+        return Declined("zlib window");
+    }
+
+    // Where the inflated rows start: far enough from the block's start that
+    // writing 24-bit row y never reaches raw row y.
+    const std::size_t outRow = std::size_t{header.width} * 3;
+    const std::size_t growth = outRow > header.rowBytes + 1 ? outRow - header.rowBytes - 1 : 0;
+    const auto width = static_cast<std::int32_t>(header.width);
+    const auto height = static_cast<std::int32_t>(header.height);
+    const std::size_t capacity = std::max(outRow + (header.height - 1) * growth + inflatedSize,
+                                          ImageBufferSize(width, height));
+    DecodeBuffer buffer(width, height, capacity);
+    if (buffer.Data() == nullptr) {
+        return Declined("no memory for the picture");
+    }
+    std::uint8_t* raw = buffer.Data() + capacity - inflatedSize;
+    if (const char* reason = Inflate(bytes.Data(), chunks.streamSize, raw, inflatedSize)) {
+        return Declined(reason);
+    }
+    bytes.Release();
+    if (const char* reason = UnfilterAndConvert(header, chunks.entries, raw, buffer.Data())) {
+        return Declined(reason);
     }
     Image* image = buffer.TakeImage();
     return image != nullptr ? ReadResult{image, nullptr} : Declined("no memory for the picture");
