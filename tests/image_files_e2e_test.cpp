@@ -89,7 +89,8 @@ TEST_F(ImageFiles, OtherDepthsCompareInTheir24BitForm) {
     EXPECT_EQ(Run({Path("palette.bmp"), Path("coloured24.bmp")}).exitStatus, 0);
     EXPECT_EQ(Run({Path("palette.bmp"), Path("grey24.bmp")}).exitStatus, 1);
 
-    // Alpha is dropped: pictures that differ only in alpha are identical.
+    // Pictures that differ only in alpha differ, unless the 24-bit forms
+    // alone are asked for.
     const auto rgba = [](std::uint32_t alpha) {
         return [alpha](int x, int y) {
             return (alpha << 24) | static_cast<std::uint32_t>((x * 5) << 16 | (y * 9) << 8 | (x ^ y));
@@ -97,15 +98,18 @@ TEST_F(ImageFiles, OtherDepthsCompareInTheir24BitForm) {
     };
     SaveDepthPicture(Path("opaque.png"), 16, 4, 32, false, rgba(0xFF));
     SaveDepthPicture(Path("clear.png"), 16, 4, 32, false, rgba(0x10));
-    EXPECT_EQ(Run({Path("opaque.png"), Path("clear.png")}).exitStatus, 0);
+    EXPECT_EQ(Run({Path("opaque.png"), Path("clear.png")}).exitStatus, 1);
+    EXPECT_EQ(Run({Path("opaque.png"), Path("clear.png"), "--ignore-alpha"}).exitStatus, 0);
 
     // A 32-bit picture keeps its colour bytes in place, whatever the file
     // format and however wide the rows (13 pixels leave 3 bytes of row
-    // padding in the 24-bit form).
+    // padding in the 24-bit form). A 32-bit BMP without an alpha mask holds
+    // padding in its fourth byte, not alpha.
     const auto colour = [](int x, int y) {
         return 0x80000000u | static_cast<std::uint32_t>((x * 19) << 16 | (y * 23) << 8 | (x * y + 7));
     };
-    SaveDepthPicture(Path("rgba.png"), 13, 5, 32, false, colour);
+    const auto opaque = [&colour](int x, int y) { return colour(x, y) | 0xFF000000u; };
+    SaveDepthPicture(Path("rgba.png"), 13, 5, 32, false, opaque);
     SaveDepthPicture(Path("rgba.bmp"), 13, 5, 32, false, colour);
     Pixels24 same = BlackPixels(13, 5);
     for (int y = 0; y < 5; ++y) {

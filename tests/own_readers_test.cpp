@@ -90,6 +90,23 @@ protected:
         ASSERT_EQ(own->height, reference->height);
         const std::size_t size = ImageBufferSize(own->width, own->height);
         EXPECT_EQ(std::memcmp(own->pixels, reference->pixels, size), 0) << "pixels differ";
+        ExpectSameDeepSamples(*own, *reference);
+    }
+
+    // What the library's native bitmap holds beyond the 24-bit form.
+    static void ExpectSameDeepSamples(const Image& own, const Image& reference) {
+        ASSERT_EQ(own.samples, reference.samples);
+        EXPECT_EQ(own.storesAlpha, reference.storesAlpha);
+        ASSERT_EQ(own.alpha == nullptr, reference.alpha == nullptr) << "alpha plane";
+        if (own.alpha != nullptr) {
+            EXPECT_EQ(std::memcmp(own.alpha, reference.alpha, AlphaPlaneSize(own.width, own.height)), 0)
+                << "alpha differs";
+        }
+        ASSERT_EQ(own.deep == nullptr, reference.deep == nullptr) << "deep plane";
+        if (own.deep != nullptr) {
+            EXPECT_EQ(std::memcmp(own.deep, reference.deep, DeepPlaneSize(own.width, own.height, own.samples)), 0)
+                << "16-bit samples differ";
+        }
     }
 
     std::string dir;
@@ -157,6 +174,25 @@ PngParts RandomPng(std::mt19937& random, PngKind kind, std::uint32_t width, std:
     return parts;
 }
 
+// A tRNS colour key (two bytes a sample) that the first pixel matches.
+std::string KeyOfFirstPixel(const PngParts& parts) {
+    std::string key;
+    for (std::size_t c = 0; c < (parts.kind.colourType == 2 ? 3u : 1u); ++c) {
+        const auto* raw = reinterpret_cast<const std::uint8_t*>(parts.raw.data());
+        unsigned value = 0;
+        if (parts.kind.depth == 16) {
+            value = static_cast<unsigned>(raw[2 * c] << 8 | raw[2 * c + 1]);
+        } else if (parts.kind.depth == 8) {
+            value = raw[c];
+        } else {
+            value = raw[0] >> (8 - parts.kind.depth);
+        }
+        key += static_cast<char>(value >> 8);
+        key += static_cast<char>(value & 0xFF);
+    }
+    return key;
+}
+
 std::string Encode(const PngParts& parts, const std::function<int(std::size_t)>& filterOf,
                    const std::string& extraBeforeData = "", std::size_t idatSize = 1 << 20) {
     return MakePng(parts.width, parts.height, parts.kind.depth, parts.kind.colourType,
@@ -217,10 +253,14 @@ TEST_F(OwnReaders, PalettesTransparencyAndAncillaryChunks) {
         const PngParts parts = RandomPng(random, kind, 11, 5);
         const std::string what = "type " + std::to_string(kind.colourType) + " depth " +
                                  std::to_string(kind.depth);
-        const std::size_t colourSamples = kind.colourType == 2 ? 6 : 2;
-        const bool keyable = kind.colourType == 0 || kind.colourType == 2;
-        Check(what + " with a colour key", Encode(parts, mixed, PngChunk("tRNS", Bytes(random, colourSamples))),
-              keyable);
+        const bool keyable = (kind.colourType == 0 && kind.depth >= 4) || kind.colourType == 2;
+        Check(what + " with the colour key of its first pixel",
+              Encode(parts, mixed, PngChunk("tRNS", KeyOfFirstPixel(parts))), keyable);
+        if (kind.depth < 16) {
+            Check(what + " with a colour key out of range",
+                  Encode(parts, mixed, PngChunk("tRNS", std::string(kind.colourType == 2 ? 6 : 2, '\xff'))),
+                  false);
+        }
         Check(what + " with PLTE", Encode(parts, mixed, PngChunk("PLTE", Bytes(random, 30))), false);
     }
     // Chunks that change nothing in the stored samples.

@@ -117,6 +117,8 @@ int ParseLongOption(const char* arg, CommandLine& line) {
         line.json = true;
     } else if (std::strcmp(arg, "--highlight") == 0) {
         line.comparison.mode = DiffMode::Highlight;
+    } else if (std::strcmp(arg, "--ignore-alpha") == 0) {
+        line.comparison.ignoreAlpha = true;
     } else if ((value = OptionValue(arg, "--timeout")) != nullptr) {
         if (!NumberOption(value, false, 100000000, number)) {
             return Usage("Invalid value in %s", arg);

@@ -36,7 +36,8 @@ std::string FactsFields(const PairFacts& facts) {
         json += FormatMessage(",\"box\":{\"x\":%d,\"y\":%d,\"width\":%d,\"height\":%d}", s.left,
                               s.top, s.right - s.left + 1, s.bottom - s.top + 1);
     }
-    return json + FormatMessage(",\"largestDelta\":%d", s.largestDelta);
+    return json + FormatMessage(",\"largestDelta\":%d,\"samples\":\"%s\",\"alpha\":%s", s.largestDelta,
+                                SamplesName(facts.samples), facts.alpha ? "true" : "false");
 }
 
 std::string JsonLine(const BatchPair& pair, const PairRun& run) {

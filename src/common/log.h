@@ -21,6 +21,10 @@ enum class Failure : std::uint8_t {
     BitmapNotMade,       // "Failed to create freeimage for %s\n"
     SaveFailed,          // "Failed to save %s"
     DimensionsDiffer,    // "Dimensions of the images don't match!"
+    // "Can't compare %s samples in %s with %s samples in %s" (A's kind, A,
+    // B's kind, B): float against integer samples.
+    SamplesDiffer,
+    UnsupportedSamples,  // "Can't compare %s samples in %s" (the kind)
     // Met by the parent of a worker, never thrown: the worker ended without
     // an answer ("Failed to load %s", "Failed to compare %s and %s",
     // "Failed to save %s"), or ran out of its time ("Timed out after %u s
@@ -38,6 +42,9 @@ struct FatalError {
     std::uint64_t height = 0;
     // The pixel limit of TooManyPixels, the seconds of TimedOut.
     std::uint64_t limit = 0;
+    // The kinds of samples (image.h's Samples) of SamplesDiffer (A, B) and
+    // UnsupportedSamples (the first).
+    std::uint8_t samples[2] = {0, 0};
 };
 
 // Set once from "-v" before the comparison run: turns on the outcome line

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "diff/deep_diff.h"
 #include "diff/diff_kernels.h"
 
 namespace {
@@ -32,15 +33,55 @@ bool Highlight(const Image* a, const Image* b, Image* out) {
     return differ;
 }
 
+bool SamePixel(const std::uint8_t* pa, const std::uint8_t* pb) {
+    return pa[0] == pb[0] && pa[1] == pb[1] && pa[2] == pb[2];
+}
+
+// Marks in `out` the pixels that differ only beyond their 24-bit form,
+// which the kernels left black (or faded): their difference in all three
+// channels, or red in the highlight. Pixels whose 24-bit form differs
+// keep the kernel's bytes. True when there was any.
+bool MarkDeepDifferences(const Image* a, const Image* b, const DeepPair& pair, DiffMode mode,
+                         Image* out) {
+    bool differ = false;
+    for (std::int32_t y = 0; y < a->height; ++y) {
+        if (pair.RowsEqual(y)) {
+            continue;
+        }
+        for (std::int32_t x = 0; x < a->width; ++x) {
+            const int delta = pair.PixelDelta(x, y);
+            const std::size_t at = 3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(a->width) +
+                                        static_cast<std::size_t>(x));
+            if (delta == 0) {
+                continue;
+            }
+            differ = true;
+            std::uint8_t* po = out->pixels + at;
+            if (mode == DiffMode::Highlight) {
+                po[0] = 0;
+                po[1] = 0;
+                po[2] = 255;
+            } else if (SamePixel(a->pixels + at, b->pixels + at)) {
+                po[0] = po[1] = po[2] = static_cast<std::uint8_t>(delta);
+            }
+        }
+    }
+    return differ;
+}
+
 }  // namespace
 
 Image* CreateDiffImage(const Image* a, const Image* b, DiffMode mode) {
     Image* result = CreateImage(a->width, a->height);
     const std::size_t blocks = DiffBlockCount(ImagePayloadSize(a->width, a->height));
-    const bool differ =
+    bool differ =
         mode == DiffMode::Highlight ? Highlight(a, b, result)
         : mode == DiffMode::Xor     ? DiffXor(a->pixels, b->pixels, result->pixels, blocks)
                                     : DiffAbsDelta(a->pixels, b->pixels, result->pixels, blocks);
+    const DeepPair pair(a, b);
+    if (pair.Active()) {
+        differ = MarkDeepDifferences(a, b, pair, mode, result) || differ;
+    }
     if (!differ) {
         DestroyImage(result);
         return nullptr;
@@ -50,24 +91,27 @@ Image* CreateDiffImage(const Image* a, const Image* b, DiffMode mode) {
 
 bool ImagesDiffer(const Image* a, const Image* b) {
     return CompareBlocks(a->pixels, b->pixels,
-                         DiffBlockCount(ImagePayloadSize(a->width, a->height)));
+                         DiffBlockCount(ImagePayloadSize(a->width, a->height))) ||
+           DeepDiffer(DeepPair(a, b), a->height);
 }
 
 DiffStats MeasureDifference(const Image* a, const Image* b) {
     DiffStats stats;
+    const DeepPair pair(a, b);
     const std::size_t rowBytes = static_cast<std::size_t>(a->width) * 3;
     for (std::int32_t y = 0; y < a->height; ++y) {
         const std::uint8_t* rowA = a->pixels + static_cast<std::size_t>(y) * rowBytes;
         const std::uint8_t* rowB = b->pixels + static_cast<std::size_t>(y) * rowBytes;
         // Most rows of most pairs are equal: memcmp passes them at memory
         // speed, and only the others are looked at pixel by pixel.
-        if (std::memcmp(rowA, rowB, rowBytes) == 0) {
+        const bool deepRowsEqual = pair.RowsEqual(y);
+        if (std::memcmp(rowA, rowB, rowBytes) == 0 && deepRowsEqual) {
             continue;
         }
         for (std::int32_t x = 0; x < a->width; ++x) {
             const std::uint8_t* pa = rowA + 3 * static_cast<std::size_t>(x);
             const std::uint8_t* pb = rowB + 3 * static_cast<std::size_t>(x);
-            int delta = 0;
+            int delta = deepRowsEqual ? 0 : pair.PixelDelta(x, y);
             for (int c = 0; c < 3; ++c) {
                 delta = std::max(delta, pa[c] > pb[c] ? pa[c] - pb[c] : pb[c] - pa[c]);
             }

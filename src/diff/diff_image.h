@@ -8,16 +8,20 @@
 enum class DiffMode { AbsDelta = 0, Xor = 1, Highlight = 2 };
 
 // The difference picture of two pictures of equal size (the caller has
-// checked SameDimensions; the size is taken from `a`), or null when no byte
-// differs. The caller owns the result.
+// checked SameDimensions, and brought them to one precision with
+// MatchSamples; the size is taken from `a`), or null when no sample
+// differs. A pixel whose 24-bit form differs holds the kernel's bytes; one
+// that differs only in alpha or below the 8-bit form holds its difference
+// scaled to 8 bits (at least 1) in all three channels, and the highlight
+// marks it red like any other. The caller owns the result.
 Image* CreateDiffImage(const Image* a, const Image* b, DiffMode mode);
 
-// Whether any byte of two pictures of equal size differs, decided without
-// making a difference picture.
+// Whether any sample of two such pictures differs, decided without making
+// a difference picture.
 bool ImagesDiffer(const Image* a, const Image* b);
 
-// Where and how much two pictures of equal size differ, pixel by pixel (a
-// pixel differs when any of its three bytes does).
+// Where and how much two such pictures differ, pixel by pixel (a pixel
+// differs when any of its samples does).
 struct DiffStats {
     std::uint64_t differingPixels = 0;
     // The smallest rectangle holding them, inclusive; meaningless when
@@ -26,7 +30,8 @@ struct DiffStats {
     std::int32_t top = 0;
     std::int32_t right = 0;
     std::int32_t bottom = 0;
-    // The largest difference of one byte (one channel of one pixel).
+    // The largest difference of one channel of one pixel, in 8-bit units
+    // as the difference picture holds it.
     int largestDelta = 0;
 };
 DiffStats MeasureDifference(const Image* a, const Image* b);

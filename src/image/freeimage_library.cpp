@@ -58,7 +58,10 @@ bool OpenFreeImage(const char* fileName, FreeImageLibrary& library) {
         Find(handle, "FreeImage_GetFIFFromFilename", l.GetFIFFromFilename) &&
         Find(handle, "FreeImage_ConvertFromRawBits", l.ConvertFromRawBits) &&
         Find(handle, "FreeImage_SetTransparent", l.SetTransparent) &&
-        Find(handle, "FreeImage_SaveToHandle", l.SaveToHandle);
+        Find(handle, "FreeImage_SaveToHandle", l.SaveToHandle) &&
+        Find(handle, "FreeImage_GetTransparencyCount", l.GetTransparencyCount) &&
+        Find(handle, "FreeImage_GetTransparencyTable", l.GetTransparencyTable) &&
+        Find(handle, "FreeImage_GetICCProfile", l.GetICCProfile);
     if (complete) {
         SilenceTiffWarnings(handle);
     }
@@ -91,6 +94,8 @@ const FreeImageLibrary& FreeImage() {
     }
     return g_library;
 }
+
+void BitmapUnloader::operator()(FIBITMAP* bitmap) const { FreeImage().Unload(bitmap); }
 
 void PreloadFreeImage() { TryLoading(); }
 

@@ -6,6 +6,8 @@
 
 #include <FreeImage.h>
 
+#include <memory>
+
 struct FreeImageLibrary {
     decltype(&FreeImage_GetFileTypeFromHandle) GetFileTypeFromHandle;
     decltype(&FreeImage_LoadFromHandle) LoadFromHandle;
@@ -23,7 +25,16 @@ struct FreeImageLibrary {
     decltype(&FreeImage_ConvertFromRawBits) ConvertFromRawBits;
     decltype(&FreeImage_SetTransparent) SetTransparent;
     decltype(&FreeImage_SaveToHandle) SaveToHandle;
+    decltype(&FreeImage_GetTransparencyCount) GetTransparencyCount;
+    decltype(&FreeImage_GetTransparencyTable) GetTransparencyTable;
+    decltype(&FreeImage_GetICCProfile) GetICCProfile;
 };
+
+// A library bitmap, unloaded when it goes (through the loaded library).
+struct BitmapUnloader {
+    void operator()(FIBITMAP* bitmap) const;
+};
+using Bitmap = std::unique_ptr<FIBITMAP, BitmapUnloader>;
 
 // The library's file name on this system.
 extern const char* const kFreeImageFileName;

@@ -7,15 +7,11 @@
 #include "common/log.h"
 #include "image/atomic_file.h"
 #include "image/freeimage_library.h"
+#include "image/library_samples.h"
 #include "image/own_readers.h"
 #include "image/pixel_rows.h"
 
 namespace {
-
-struct BitmapUnloader {
-    void operator()(FIBITMAP* bitmap) const { FreeImage().Unload(bitmap); }
-};
-using Bitmap = std::unique_ptr<FIBITMAP, BitmapUnloader>;
 
 [[noreturn]] void FailToLoad() { throw FatalError{Failure::LoadFailed}; }
 
@@ -57,33 +53,10 @@ int LoadFlags(FREE_IMAGE_FORMAT format) {
 
 PictureFile OpenPictureFile(const char* path) { return PictureFile(std::fopen(path, "rb")); }
 
-Image* LoadImageFileWithLibrary(std::FILE* file, std::uint64_t maxPixels) {
-    if (file == nullptr) {
-        FailUnknownFormat();
-    }
-    const FreeImageLibrary& library = FreeImage();
-    // What the library's own by-name calls do with the file they open.
-    FreeImageIO io{ReadFromFile, WriteToFile, SeekInFile, TellInFile};
-    std::rewind(file);
-    const FREE_IMAGE_FORMAT format = library.GetFileTypeFromHandle(&io, file, 0);
-    if (format == FIF_UNKNOWN) {
-        FailUnknownFormat();
-    }
-    const int flags = LoadFlags(format);
-    if (maxPixels != 0 && library.FIFSupportsNoPixels(format)) {
-        std::rewind(file);
-        const Bitmap header(library.LoadFromHandle(format, &io, file, flags | FIF_LOAD_NOPIXELS));
-        if (header != nullptr) {
-            RefuseTooManyPixels(library.GetWidth(header.get()),
-                                library.GetHeight(header.get()), maxPixels);
-        }
-    }
+namespace {
 
-    std::rewind(file);
-    Bitmap bitmap(library.LoadFromHandle(format, &io, file, flags));
-    if (bitmap == nullptr) {
-        FailToLoad();
-    }
+// The library's 24-bit form of `bitmap`, which it may replace.
+void ConvertTo24Bits(const FreeImageLibrary& library, Bitmap& bitmap) {
     // The 24-bit conversion refuses 16-bit grey; reduced to its high bytes
     // first, as 48-bit colour is, it becomes ordinary 8-bit grey.
     if (library.GetImageType(bitmap.get()) == FIT_UINT16) {
@@ -103,22 +76,19 @@ Image* LoadImageFileWithLibrary(std::FILE* file, std::uint64_t maxPixels) {
             FailToLoad();
         }
     }
+}
 
-    const unsigned width = library.GetWidth(bitmap.get());
-    const unsigned height = library.GetHeight(bitmap.get());
-    if (width > INT32_MAX || height > INT32_MAX) {
-        FailToLoad();
-    }
-    // Formats whose header cannot be read alone meet the limit here.
-    RefuseTooManyPixels(width, height, maxPixels);
+// A picture of the library's 24-bit (or 32-bit) bitmap: the library keeps
+// the bottom row first and pads each row to 4 bytes; the Image is top-down
+// and packed.
+Image* CopyBitmap(const FreeImageLibrary& library, FIBITMAP* bitmap) {
+    const unsigned width = library.GetWidth(bitmap);
+    const unsigned height = library.GetHeight(bitmap);
     Image* image = CreateImage(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
-
-    // The library keeps the bottom row first and pads each row to 4 bytes;
-    // the Image is top-down and packed.
-    const BYTE* bits = library.GetBits(bitmap.get());
-    const std::size_t pitch = library.GetPitch(bitmap.get());
+    const BYTE* bits = library.GetBits(bitmap);
+    const std::size_t pitch = library.GetPitch(bitmap);
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-    const bool fourBytesPerPixel = library.GetBPP(bitmap.get()) == 32;
+    const bool fourBytesPerPixel = library.GetBPP(bitmap) == 32;
     for (std::size_t row = 0; row < height; ++row) {
         const BYTE* line = bits + (height - 1 - row) * pitch;
         std::uint8_t* target = image->pixels + row * rowBytes;
@@ -128,6 +98,60 @@ Image* LoadImageFileWithLibrary(std::FILE* file, std::uint64_t maxPixels) {
             std::memcpy(target, line, rowBytes);
         }
     }
+    return image;
+}
+
+// Loads the file as the library reads it, refusing more than `maxPixels`
+// before decoding where the format's header can be read alone.
+Bitmap LoadBitmap(const FreeImageLibrary& library, std::FILE* file, std::uint64_t maxPixels,
+                  FREE_IMAGE_FORMAT& format) {
+    // What the library's own by-name calls do with the file they open.
+    FreeImageIO io{ReadFromFile, WriteToFile, SeekInFile, TellInFile};
+    std::rewind(file);
+    format = library.GetFileTypeFromHandle(&io, file, 0);
+    if (format == FIF_UNKNOWN) {
+        FailUnknownFormat();
+    }
+    const int flags = LoadFlags(format);
+    if (maxPixels != 0 && library.FIFSupportsNoPixels(format)) {
+        std::rewind(file);
+        const Bitmap header(library.LoadFromHandle(format, &io, file, flags | FIF_LOAD_NOPIXELS));
+        if (header != nullptr) {
+            RefuseTooManyPixels(library.GetWidth(header.get()),
+                                library.GetHeight(header.get()), maxPixels);
+        }
+    }
+    std::rewind(file);
+    Bitmap bitmap(library.LoadFromHandle(format, &io, file, flags));
+    if (bitmap == nullptr) {
+        FailToLoad();
+    }
+    const unsigned width = library.GetWidth(bitmap.get());
+    const unsigned height = library.GetHeight(bitmap.get());
+    if (width > INT32_MAX || height > INT32_MAX) {
+        FailToLoad();
+    }
+    // Formats whose header cannot be read alone meet the limit here.
+    RefuseTooManyPixels(width, height, maxPixels);
+    return bitmap;
+}
+
+}  // namespace
+
+Image* LoadImageFileWithLibrary(std::FILE* file, std::uint64_t maxPixels) {
+    if (file == nullptr) {
+        FailUnknownFormat();
+    }
+    const FreeImageLibrary& library = FreeImage();
+    FREE_IMAGE_FORMAT format = FIF_UNKNOWN;
+    Bitmap bitmap = LoadBitmap(library, file, maxPixels, format);
+    if (HoldsFloatSamples(library, bitmap.get())) {
+        return FloatPicture(library, bitmap.get());
+    }
+    NativeSamples native(library, bitmap.get(), format, file);
+    ConvertTo24Bits(library, bitmap);
+    Image* image = CopyBitmap(library, bitmap.get());
+    native.AttachTo(image);
     return image;
 }
 

@@ -6,8 +6,10 @@
 //
 // The result is what the library gives (PNG_IGNOREGAMMA, then the 24-bit
 // conversion): blue, green, red of each pixel; 16-bit samples by their
-// high byte; grey repeated in all three; palette entries as colours; alpha
-// and transparency chunks dropped. Whatever the library might read
+// high byte; grey repeated in all three; palette entries as colours. Beside
+// it, what the library's native bitmap holds: the alpha of colour types 4
+// and 6 and of tRNS chunks (palette entries, or 0 where a pixel matches the
+// colour key), and 16-bit samples whole. Whatever the library might read
 // otherwise (interlacing, checksum errors, chunks out of place, streams
 // too short or too long, sizes beyond libpng's limits) is declined.
 #include <libdeflate.h>
@@ -181,6 +183,12 @@ struct Chunks {
     Header header;
     Entry entries[256] = {};
     std::size_t paletteEntries = 0;
+    // From tRNS: each palette entry's alpha, or the colour key (grey, or
+    // red, green, blue) as stored.
+    std::uint8_t paletteAlpha[256];
+    bool haveKey = false;
+    std::uint16_t key[3] = {0, 0, 0};
+    bool storesAlpha = false;
     bool haveHeader = false;
     bool inData = false;
     bool dataDone = false;  // an ancillary chunk came after IDAT
@@ -220,14 +228,35 @@ const char* TakePalette(const std::uint8_t* data, std::uint32_t length, Chunks& 
     return nullptr;
 }
 
-// Transparency never reaches the 24-bit form; only a chunk that libpng
-// takes without complaint is let through.
-const char* TakeTransparency(std::uint32_t length, const Chunks& chunks) {
+// Only a chunk that libpng takes without complaint is let through, and a
+// colour key only within the samples' range.
+const char* TakeTransparency(const std::uint8_t* data, std::uint32_t length, Chunks& chunks) {
     const int colourType = chunks.header.colourType;
     const bool fits = (colourType == kPalette && chunks.paletteEntries > 0 &&
                        length <= chunks.paletteEntries) ||
                       (colourType == kGrey && length == 2) || (colourType == kRgb && length == 6);
-    return fits && !chunks.inData && !chunks.dataDone ? nullptr : "tRNS";
+    if (!fits || chunks.inData || chunks.dataDone) {
+        return "tRNS";
+    }
+    if (colourType == kPalette) {
+        std::memcpy(chunks.paletteAlpha, data, length);
+        chunks.storesAlpha = length > 0;
+        return nullptr;
+    }
+    // The library reads a key on 1- and 2-bit grey without letting any
+    // pixel match it: its reading decides there.
+    if (colourType == kGrey && chunks.header.depth < 4) {
+        return "colour key on 1- or 2-bit grey";
+    }
+    for (std::uint32_t i = 0; i < length / 2; ++i) {
+        chunks.key[i] = static_cast<std::uint16_t>(data[2 * i] << 8 | data[2 * i + 1]);
+        if (chunks.key[i] >> chunks.header.depth != 0) {
+            return "colour key out of range";
+        }
+    }
+    chunks.haveKey = true;
+    chunks.storesAlpha = true;
+    return nullptr;
 }
 
 // One checked chunk; null, or why the file is declined.
@@ -243,7 +272,7 @@ const char* TakeChunk(const std::uint8_t* type, const std::uint8_t* data, std::u
         return TakePalette(data, length, chunks);
     }
     if (std::memcmp(type, "tRNS", 4) == 0) {
-        return TakeTransparency(length, chunks);
+        return TakeTransparency(data, length, chunks);
     }
     if (std::memcmp(type, "IDAT", 4) == 0) {
         if (chunks.dataDone || (chunks.header.colourType == kPalette && chunks.paletteEntries == 0)) {
@@ -330,12 +359,92 @@ const char* Inflate(const std::uint8_t* stream, std::size_t streamSize, std::uin
     return consumed == streamSize ? nullptr : "data after the compressed stream";
 }
 
+// The grey sample (or palette index) of pixel x in a row of `depth` bits
+// a sample, 8 or less.
+unsigned SmallSample(const std::uint8_t* raw, std::size_t x, int depth) {
+    const std::size_t perByte = 8 / static_cast<std::size_t>(depth);
+    const int shift = 8 - depth * (1 + static_cast<int>(x % perByte));
+    return (raw[x / perByte] >> shift) & ((1u << depth) - 1);
+}
+
+// The alpha of each pixel of a row of 8 bits a sample or less, as the
+// library's 32-bit or indexed bitmap holds it.
+void AlphaRow(const Chunks& chunks, const std::uint8_t* raw, std::uint8_t* alpha) {
+    const Header& header = chunks.header;
+    for (std::size_t x = 0; x < header.width; ++x) {
+        switch (header.colourType) {
+        case kRgba: alpha[x] = raw[4 * x + 3]; break;
+        case kGreyAlpha: alpha[x] = raw[2 * x + 1]; break;
+        case kPalette: alpha[x] = chunks.paletteAlpha[SmallSample(raw, x, header.depth)]; break;
+        case kRgb:
+            alpha[x] = raw[3 * x] == chunks.key[0] && raw[3 * x + 1] == chunks.key[1] &&
+                               raw[3 * x + 2] == chunks.key[2]
+                           ? 0
+                           : 255;
+            break;
+        default: alpha[x] = SmallSample(raw, x, header.depth) == chunks.key[0] ? 0 : 255; break;
+        }
+    }
+}
+
+// A row of 16-bit samples as red, green, blue, alpha: grey repeated, alpha
+// 0 where the colour key matches and 65535 where the file has none.
+void WideRow(const Chunks& chunks, const std::uint8_t* raw, std::uint16_t* out) {
+    const Header& header = chunks.header;
+    const std::size_t samples = SamplesPerPixel(header.colourType);
+    const bool colour = header.colourType == kRgb || header.colourType == kRgba;
+    for (std::size_t x = 0; x < header.width; ++x, out += 4) {
+        std::uint16_t value[4];
+        for (std::size_t c = 0; c < samples; ++c) {
+            const std::uint8_t* sample = raw + 2 * (samples * x + c);
+            value[c] = static_cast<std::uint16_t>(sample[0] << 8 | sample[1]);
+        }
+        out[0] = value[0];
+        out[1] = colour ? value[1] : value[0];
+        out[2] = colour ? value[2] : value[0];
+        if (samples == 2 || samples == 4) {
+            out[3] = value[samples - 1];
+        } else {
+            const bool keyed = chunks.haveKey && out[0] == chunks.key[0] &&
+                               (!colour || (out[1] == chunks.key[1] && out[2] == chunks.key[2]));
+            out[3] = keyed ? 0 : 65535;
+        }
+    }
+}
+
+// Where the samples beyond the 24-bit form go, for files that have them.
+struct DeepOutput {
+    std::uint16_t* wide = nullptr;     // 16-bit files: four samples a pixel
+    AlphaCollector* alpha = nullptr;   // files of 8 bits or less storing transparency
+    std::uint8_t* alphaRow = nullptr;  // one row of alpha on its way there
+};
+
+// One unfiltered row `y` into the 24-bit form and the deep output; null,
+// or why the file is declined.
+const char* ConvertRowAndDeep(const Chunks& chunks, const std::uint8_t* raw, std::size_t y,
+                              std::uint8_t* out, DeepOutput& deep) {
+    const Header& header = chunks.header;
+    if (!ConvertRow(header, raw, out + y * header.width * 3, chunks.entries)) {
+        return "palette index without an entry";
+    }
+    if (deep.wide != nullptr) {
+        WideRow(chunks, raw, deep.wide + 4 * y * header.width);
+    } else if (deep.alpha != nullptr) {
+        AlphaRow(chunks, raw, deep.alphaRow);
+        if (!deep.alpha->TakeRow(static_cast<std::int32_t>(y), deep.alphaRow)) {
+            return "no memory for the alpha";
+        }
+    }
+    return nullptr;
+}
+
 // Unfilters the inflated rows at `raw` in place and converts each into the
-// 24-bit row of `out`; null, or why the file is declined.
-const char* UnfilterAndConvert(const Header& header, const Entry* entries, std::uint8_t* raw,
-                               std::uint8_t* out) {
+// 24-bit row of `out` and the deep output; null, or why the file is
+// declined.
+const char* UnfilterAndConvert(const Chunks& chunks, std::uint8_t* raw, std::uint8_t* out,
+                               DeepOutput& deep) {
+    const Header& header = chunks.header;
     const std::size_t rowStride = header.rowBytes + 1;
-    const std::size_t outRow = std::size_t{header.width} * 3;
     const std::unique_ptr<std::uint8_t[]> zeros(new (std::nothrow) std::uint8_t[header.rowBytes]());
     if (zeros == nullptr) {
         return "no memory for a row";
@@ -360,8 +469,8 @@ const char* UnfilterAndConvert(const Header& header, const Entry* entries, std::
             kUnfilter[filter](row + 1, previous, header.rowBytes, header.pixelBytes);
         }
         for (std::size_t i = 0; i < rows; ++i) {
-            if (!ConvertRow(header, row + i * rowStride + 1, out + (y + i) * outRow, entries)) {
-                return "palette index without an entry";
+            if (const char* reason = ConvertRowAndDeep(chunks, row + i * rowStride + 1, y + i, out, deep)) {
+                return reason;
             }
         }
         previous = row + (rows - 1) * rowStride + 1;
@@ -384,6 +493,7 @@ ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels)
         return Declined("unreadable");
     }
     Chunks chunks;
+    std::memset(chunks.paletteAlpha, 255, sizeof chunks.paletteAlpha);
     if (const char* reason = WalkChunks(bytes.Data(), size, maxPixels, chunks)) {
         ReadResult refused;
         return reason == kTooManyPixels &&
@@ -421,9 +531,31 @@ ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels)
         return Declined(reason);
     }
     bytes.Release();
-    if (const char* reason = UnfilterAndConvert(header, chunks.entries, raw, buffer.Data())) {
+    const bool wide = header.depth == 16;
+    const bool alpha = !wide && (chunks.storesAlpha || header.colourType == kRgba ||
+                                 header.colourType == kGreyAlpha);
+    OwnedPlane widePlane(wide ? DeepPlaneSize(width, height, Samples::Bits16) : 0);
+    AlphaCollector alphaCollector(width, height);
+    const std::unique_ptr<std::uint8_t[]> alphaRow(alpha ? new (std::nothrow) std::uint8_t[header.width] : nullptr);
+    if ((wide && widePlane.Data() == nullptr) || (alpha && alphaRow == nullptr)) {
+        return Declined("no memory for the deep samples");
+    }
+    DeepOutput deep{wide ? static_cast<std::uint16_t*>(widePlane.Data()) : nullptr,
+                    alpha ? &alphaCollector : nullptr, alphaRow.get()};
+    if (const char* reason = UnfilterAndConvert(chunks, raw, buffer.Data(), deep)) {
         return Declined(reason);
     }
     Image* image = buffer.TakeImage();
-    return image != nullptr ? ReadResult{image, nullptr} : Declined("no memory for the picture");
+    if (image == nullptr) {
+        return Declined("no memory for the picture");
+    }
+    if (wide) {
+        image->samples = Samples::Bits16;
+        image->deep = widePlane.Release();
+        image->storesAlpha = chunks.storesAlpha || header.colourType == kRgba ||
+                             header.colourType == kGreyAlpha;
+    } else if (alpha) {
+        alphaCollector.Attach(image);
+    }
+    return ReadResult{image, nullptr};
 }

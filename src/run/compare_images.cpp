@@ -49,6 +49,18 @@ void LoadBoth(const Comparison& comparison, RunHost& host, RunRecord& record, Ru
     }
 }
 
+void MatchPrecision(const Comparison& comparison, RunImages& images) {
+    if (comparison.ignoreAlpha) {
+        KeepOnly24Bits(images.a);
+        KeepOnly24Bits(images.b);
+    } else if (!MatchSamples(images.a, images.b)) {
+        FatalError error{Failure::SamplesDiffer};
+        error.samples[0] = static_cast<std::uint8_t>(images.a->samples);
+        error.samples[1] = static_cast<std::uint8_t>(images.b->samples);
+        throw error;
+    }
+}
+
 void Compare(const Comparison& comparison, RunRecord& record, RunImages& images) {
     ScopedTimer timer(record, Phase::Diff);
     record.step = RunStep::Comparing;
@@ -61,7 +73,8 @@ void Compare(const Comparison& comparison, RunRecord& record, RunImages& images)
         record.identical = !ImagesDiffer(images.a, images.b);
     }
     if (comparison.measure) {
-        record.facts = PairFacts{images.a->width, images.a->height, DiffStats{}};
+        record.facts = PairFacts{images.a->width, images.a->height, DiffStats{}, images.a->samples,
+                                 images.a->storesAlpha || images.b->storesAlpha};
         if (!record.identical) {
             record.facts.stats = MeasureDifference(images.a, images.b);
         }
@@ -97,6 +110,7 @@ PairStatus CompareImages(const Comparison& comparison, AtomicFile* output, RunHo
         if (!SameDimensions(images.a, images.b)) {
             throw FatalError{Failure::DimensionsDiffer};
         }
+        MatchPrecision(comparison, images);
         Compare(comparison, record, images);
         if (images.diff != nullptr) {
             Save(comparison, *output, host, record, images.diff);

@@ -16,6 +16,7 @@ struct Comparison {
     const char* diffPath = nullptr;  // null: no difference picture
     DiffMode mode = DiffMode::AbsDelta;
     std::uint64_t maxPixels = 0;     // 0: no limit
+    bool ignoreAlpha = false;        // the 24-bit forms alone decide
     bool measure = false;            // fill the record's PairFacts
 };
 

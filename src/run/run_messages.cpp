@@ -4,6 +4,12 @@
 
 namespace {
 
+// Failures met between the loading and the comparing phase, timed by
+// neither.
+bool BetweenPhases(Failure failure) {
+    return failure == Failure::DimensionsDiffer || failure == Failure::SamplesDiffer;
+}
+
 const char* PhaseLabel(Phase phase) {
     switch (phase) {
     case Phase::Load: return "Load source images";
@@ -76,6 +82,13 @@ std::string FailureMessage(const RunRecord& record, const Comparison& comparison
     case Failure::BitmapNotMade: return FormatMessage("Failed to create freeimage for %s\n", file);
     case Failure::SaveFailed: return FormatMessage("Failed to save %s", file);
     case Failure::DimensionsDiffer: return "Dimensions of the images don't match!";
+    case Failure::SamplesDiffer:
+        return FormatMessage("Can't compare %s samples in %s with %s samples in %s",
+                             SamplesName(static_cast<Samples>(error.samples[0])), comparison.pathA,
+                             SamplesName(static_cast<Samples>(error.samples[1])), comparison.pathB);
+    case Failure::UnsupportedSamples:
+        return FormatMessage("Can't compare %s samples in %s",
+                             SamplesName(static_cast<Samples>(error.samples[0])), file);
     default: return Unfinished(record, comparison);
     }
 }
@@ -96,7 +109,7 @@ void PrintPhase(const RunRecord& record, const Comparison& comparison, Phase pha
         return;
     }
     const bool failedHere = record.failure.failure != Failure::None &&
-                            record.failure.failure != Failure::DimensionsDiffer &&
+                            !BetweenPhases(record.failure.failure) &&
                             PhaseOf(record.failedAt) == phase;
     if (failedHere) {
         LogMessage("%s", FailureMessage(record, comparison).c_str());
@@ -112,7 +125,7 @@ void PrintPhase(const RunRecord& record, const Comparison& comparison, Phase pha
 
 void PrintRunMessages(const RunRecord& record, const Comparison& comparison, bool verbose) {
     PrintPhase(record, comparison, Phase::Load, verbose);
-    if (record.failure.failure == Failure::DimensionsDiffer) {
+    if (BetweenPhases(record.failure.failure)) {
         LogMessage("%s", FailureMessage(record, comparison).c_str());
     }
     PrintPhase(record, comparison, Phase::Diff, verbose);

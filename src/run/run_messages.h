@@ -15,6 +15,6 @@ std::string FailureMessage(const RunRecord& record, const Comparison& comparison
 std::string FailureLine(const RunRecord& record, const Comparison& comparison);
 
 // Prints every line of the run in the order it met them: each phase's
-// failure or outcome, then in verbose mode its timer line; the failure of
-// the size check between the loading and the comparing phase.
+// failure or outcome, then in verbose mode its timer line; the failures of
+// the size and sample checks between the loading and the comparing phase.
 void PrintRunMessages(const RunRecord& record, const Comparison& comparison, bool verbose);

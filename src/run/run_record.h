@@ -31,6 +31,10 @@ struct PairFacts {
     std::int32_t width = 0;
     std::int32_t height = 0;
     DiffStats stats;
+    // The precision the pictures were compared at, and whether their
+    // alphas took part.
+    Samples samples = Samples::Bits8;
+    bool alpha = false;
 };
 
 // Plain fields, no pointers: it is copied across processes as bytes. The

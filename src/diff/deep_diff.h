@@ -1,0 +1,43 @@
+// The comparison beyond the 24-bit forms: alpha, 16-bit and float samples,
+// for two pictures of equal size already brought to one precision
+// (MatchSamples). Row by row, so that the rows that agree, nearly all of
+// them in most pairs, pass at memcmp speed.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "image/image.h"
+
+class DeepPair {
+public:
+    DeepPair(const Image* a, const Image* b);
+
+    // Whether anything beyond the 24-bit forms takes part.
+    bool Active() const { return active; }
+    // Whether the alphas take part (either picture stores transparency).
+    bool AlphaTakesPart() const { return a->storesAlpha || b->storesAlpha; }
+    Samples ComparedSamples() const { return a->samples; }
+
+    bool RowsEqual(std::int32_t y) const;
+    // How much pixel (x, y) differs beyond its 24-bit form, in 8-bit units:
+    // 0 when its samples agree bit for bit, otherwise at least 1. For
+    // 16-bit samples the largest difference's high byte; for floats the
+    // largest |a - b| clamped to [0, 1] and scaled to 255 (NaN and infinite
+    // differences count as 255).
+    int PixelDelta(std::int32_t x, std::int32_t y) const;
+
+private:
+    const std::uint8_t* AlphaRow(const Image* image, std::int32_t y) const;
+    const std::uint8_t* DeepRow(const Image* image, std::int32_t y) const;
+
+    const Image* a;
+    const Image* b;
+    bool active;
+    std::size_t deepRowBytes;
+    // The alpha row of a picture that has no alpha plane: all opaque.
+    std::vector<std::uint8_t> opaqueRow;
+};
+
+// Whether any pixel differs beyond its 24-bit form.
+bool DeepDiffer(const DeepPair& pair, std::int32_t height);
