@@ -1,6 +1,7 @@
 // libFuzzer target: our own PNG and BMP readers against the picture library
 // on mutated files. Whatever our readers take, the library must read to
-// the same 24-bit pixels; anything else they must decline.
+// the same 24-bit pixels, alpha and 16-bit samples; anything else they
+// must decline.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,16 @@ namespace {
     std::abort();
 }
 
+bool SamePlane(const void* a, const void* b, std::size_t bytes) {
+    return (a == nullptr) == (b == nullptr) && (a == nullptr || std::memcmp(a, b, bytes) == 0);
+}
+
+bool SameDeepSamples(const Image& a, const Image& b) {
+    return a.samples == b.samples && a.storesAlpha == b.storesAlpha &&
+           SamePlane(a.alpha, b.alpha, AlphaPlaneSize(a.width, a.height)) &&
+           SamePlane(a.deep, b.deep, DeepPlaneSize(a.width, a.height, a.samples));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -41,6 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (reference->width != own.image->width || reference->height != own.image->height ||
             std::memcmp(reference->pixels, own.image->pixels, bytes) != 0) {
             Finding("our reader and the library read different pixels");
+        }
+        if (!SameDeepSamples(*reference, *own.image)) {
+            Finding("our reader and the library read different alpha or 16-bit samples");
         }
         DestroyImage(reference);
         DestroyImage(own.image);
