@@ -52,13 +52,15 @@ if [ ! -f "$corpus/.complete" ]; then
 fi
 
 # name|file A|file B: same pixels in other bytes, byte-identical, 1 pixel
-# and 10 % of the pixels different.
+# and 10 % of the pixels different (for "alpha" pictures in alpha only).
 pair_list() {
     for size in 64x64 320x240 720p 1080p 4k 8k; do
         for ext in png bmp jpg; do
             [ "$ext" != png ] && [ "$size" != 4k ] && continue
-            for content in photo screen; do
+            for content in photo screen alpha; do
                 local n=${size}_${content}
+                # RGBA screenshots with transparency exist at 720p and 4K.
+                [ -f "$corpus/${n}_a.$ext" ] || continue
                 for kind in same copy px1 pct10; do
                     echo "$n.$ext $kind|$corpus/${n}_a.$ext|$corpus/${n}_$kind.$ext"
                 done

@@ -9,9 +9,13 @@
 //   NAME_px1.EXT   one pixel changed
 //   NAME_pct10.EXT every tenth pixel (by hash) changed
 // PNG at every size (64x64, 320x240, 720p, 1080p, 4K, 8K); BMP and JPEG
-// at 4K only. A byte-identical copy of NAME_a is made by the script, not
+// at 4K only. An RGBA screenshot with transparent margins and translucent
+// panels (content "alpha") at 720p and 4K, whose changed pixels differ in
+// alpha only. A byte-identical copy of NAME_a is made by the script, not
 // here. With --batch, the trees of bench/batch.py (see WriteBatch).
 #include <FreeImage.h>
+
+#include <algorithm>
 
 #include <cstdint>
 #include <cstdio>
@@ -64,20 +68,36 @@ void ScreenPixel(unsigned x, unsigned y, unsigned w, unsigned h, BYTE* px) {
     px[FI_RGBA_BLUE] = b;
 }
 
+// A screenshot of a window with a drop shadow: transparent margins, a
+// translucent shadow band and an opaque window.
+void TransparentScreenPixel(unsigned x, unsigned y, unsigned w, unsigned h, BYTE* px) {
+    ScreenPixel(x, y, w, h, px);
+    const unsigned margin = std::min(w, h) / 16;
+    const unsigned edge = std::min(std::min(x, w - 1 - x), std::min(y, h - 1 - y));
+    px[FI_RGBA_ALPHA] = edge < margin ? 0 : edge < 2 * margin ? static_cast<BYTE>(64 + (edge - margin) * 128 / margin) : 255;
+}
+
 using PixelFn = void (*)(unsigned, unsigned, unsigned, unsigned, BYTE*);
 
-FIBITMAP* Make(unsigned w, unsigned h, PixelFn fn) {
-    FIBITMAP* bitmap = FreeImage_Allocate(static_cast<int>(w), static_cast<int>(h), 24);
+FIBITMAP* Make(unsigned w, unsigned h, PixelFn fn, unsigned bytesPerPixel) {
+    FIBITMAP* bitmap = bytesPerPixel == 4
+                           ? FreeImage_Allocate(static_cast<int>(w), static_cast<int>(h), 32, FI_RGBA_RED_MASK,
+                                                FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK)
+                           : FreeImage_Allocate(static_cast<int>(w), static_cast<int>(h), 24);
     for (unsigned y = 0; y < h; ++y) {
         BYTE* line = FreeImage_GetScanLine(bitmap, static_cast<int>(y));
         for (unsigned x = 0; x < w; ++x) {
-            fn(x, y, w, h, line + 3 * x);
+            fn(x, y, w, h, line + bytesPerPixel * x);
         }
     }
     return bitmap;
 }
 
-void Bump(BYTE* px) { px[FI_RGBA_GREEN] = static_cast<BYTE>(px[FI_RGBA_GREEN] ^ 0x40); }
+// Changes green in an RGB picture, alpha alone in an RGBA one.
+void Bump(BYTE* px, unsigned bytesPerPixel) {
+    const int channel = bytesPerPixel == 4 ? FI_RGBA_ALPHA : FI_RGBA_GREEN;
+    px[channel] = static_cast<BYTE>(px[channel] ^ 0x40);
+}
 
 bool Save(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, const std::string& path, int flags) {
     if (!FreeImage_Save(format, bitmap, path.c_str(), flags)) {
@@ -95,16 +115,17 @@ struct Format {
 };
 
 bool WriteSet(const std::string& dir, const char* size, unsigned w, unsigned h,
-              const char* content, PixelFn fn, const Format* formats, int count) {
-    FIBITMAP* base = Make(w, h, fn);
+              const char* content, PixelFn fn, const Format* formats, int count,
+              unsigned bytesPerPixel = 3) {
+    FIBITMAP* base = Make(w, h, fn, bytesPerPixel);
     FIBITMAP* px1 = FreeImage_Clone(base);
-    Bump(FreeImage_GetScanLine(px1, static_cast<int>(h / 2)) + 3 * (w / 2));
+    Bump(FreeImage_GetScanLine(px1, static_cast<int>(h / 2)) + bytesPerPixel * (w / 2), bytesPerPixel);
     FIBITMAP* pct10 = FreeImage_Clone(base);
     for (unsigned y = 0; y < h; ++y) {
         BYTE* line = FreeImage_GetScanLine(pct10, static_cast<int>(y));
         for (unsigned x = 0; x < w; ++x) {
             if (Hash(x, y, 3) % 10 == 0) {
-                Bump(line + 3 * x);
+                Bump(line + bytesPerPixel * x, bytesPerPixel);
             }
         }
     }
@@ -153,7 +174,7 @@ bool WriteBatch(const std::string& dir, int count) {
         std::snprintf(name, sizeof name, "%04d.png", i);
         ok = Save(FIF_PNG, bitmap, dir + "/a/" + name, PNG_DEFAULT) && ok;
         if (i % 10 == 0) {
-            Bump(FreeImage_GetScanLine(bitmap, static_cast<int>(h / 2)) + 3 * (w / 2));
+            Bump(FreeImage_GetScanLine(bitmap, static_cast<int>(h / 2)) + 3 * (w / 2), 3);
         }
         ok = Save(FIF_PNG, bitmap, dir + "/b/" + name, PNG_Z_BEST_SPEED) && ok;
         FreeImage_Unload(bitmap);
@@ -194,6 +215,9 @@ int main(int argc, char** argv) {
     for (const Size& s : sizes) {
         ok = WriteSet(dir, s.name, s.w, s.h, "photo", PhotoPixel, s.formats, s.count) && ok;
         ok = WriteSet(dir, s.name, s.w, s.h, "screen", ScreenPixel, s.formats, s.count) && ok;
+        if (std::string(s.name) == "720p" || std::string(s.name) == "4k") {
+            ok = WriteSet(dir, s.name, s.w, s.h, "alpha", TransparentScreenPixel, png, 1, 4) && ok;
+        }
     }
     return ok ? 0 : 1;
 }

@@ -108,4 +108,25 @@ TEST(PngRows, RedAndBlueSwapMatchesScalarTwin) {
     }
 }
 
+TEST(PngRows, RgbaSplitMatchesScalarTwin) {
+    std::mt19937 random(5);
+    for (std::size_t width = 1; width <= 80; ++width) {
+        std::vector<std::uint8_t> rgba(4 * width);
+        for (auto& byte : rgba) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+        // One byte past each row that neither may touch.
+        std::vector<std::uint8_t> expectedBgr(3 * width + 1, 0xA5);
+        std::vector<std::uint8_t> expectedAlpha(width + 1, 0xA5);
+        std::vector<std::uint8_t> bgr(3 * width + 1, 0xA5);
+        std::vector<std::uint8_t> alpha(width + 1, 0xA5);
+        SplitRgba_scalar(rgba.data(), expectedBgr.data(), expectedAlpha.data(), width);
+        SplitRgba(rgba.data(), bgr.data(), alpha.data(), width);
+        EXPECT_EQ(bgr, expectedBgr) << width << " pixels";
+        EXPECT_EQ(alpha, expectedAlpha) << width << " pixels";
+        EXPECT_EQ(expectedBgr[0], rgba[2]);
+        EXPECT_EQ(expectedAlpha[0], rgba[3]);
+    }
+}
+
 }  // namespace

@@ -49,7 +49,8 @@ int FloatDelta(float a, float b) {
     if (!(difference < 1.0f)) {
         return 255;
     }
-    return std::max(1, static_cast<int>(std::lround(difference * 255.0f)));
+    // Rounded by hand: lround would bring libm into every run's start-up.
+    return std::max(1, static_cast<int>(difference * 255.0f + 0.5f));
 }
 
 }  // namespace

@@ -168,12 +168,12 @@ bool AlphaCollector::TakeRow(std::int32_t y, const std::uint8_t* row) {
         if (std::all_of(row, row + width, [](std::uint8_t alpha) { return alpha == 255; })) {
             return true;
         }
-        // Rows not taken yet are written when they come.
         plane = static_cast<std::uint8_t*>(AllocatePlane(payload));
         if (plane == nullptr) {
             return false;
         }
-        std::memset(plane, 255, payload);
+        // The rows before were opaque; those after are written as they come.
+        std::memset(plane, 255, static_cast<std::size_t>(y) * width);
     }
     std::memcpy(plane + static_cast<std::size_t>(y) * width, row, width);
     return true;

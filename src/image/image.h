@@ -124,9 +124,9 @@ private:
     void* data;
 };
 
-// Gathers a picture's alpha row by row, in any order, and keeps a plane
-// only once some pixel is not opaque: an RGBA picture that is opaque
-// everywhere costs no plane.
+// Gathers a picture's alpha row by row, top row first, every row, and
+// keeps a plane only once some pixel is not opaque: an RGBA picture that
+// is opaque everywhere costs no plane.
 class AlphaCollector {
 public:
     AlphaCollector(std::int32_t width, std::int32_t height);

@@ -138,7 +138,7 @@ Bitmap LoadBitmap(const FreeImageLibrary& library, std::FILE* file, std::uint64_
 
 }  // namespace
 
-Image* LoadImageFileWithLibrary(std::FILE* file, std::uint64_t maxPixels) {
+Image* LoadImageFileWithLibrary(std::FILE* file, std::uint64_t maxPixels, bool deepSamples) {
     if (file == nullptr) {
         FailUnknownFormat();
     }
@@ -146,7 +146,15 @@ Image* LoadImageFileWithLibrary(std::FILE* file, std::uint64_t maxPixels) {
     FREE_IMAGE_FORMAT format = FIF_UNKNOWN;
     Bitmap bitmap = LoadBitmap(library, file, maxPixels, format);
     if (HoldsFloatSamples(library, bitmap.get())) {
-        return FloatPicture(library, bitmap.get());
+        Image* image = FloatPicture(library, bitmap.get());
+        if (!deepSamples) {
+            KeepOnly24Bits(image);
+        }
+        return image;
+    }
+    if (!deepSamples) {
+        ConvertTo24Bits(library, bitmap);
+        return CopyBitmap(library, bitmap.get());
     }
     NativeSamples native(library, bitmap.get(), format, file);
     ConvertTo24Bits(library, bitmap);
@@ -160,18 +168,18 @@ Image* LoadImageFileWithLibrary(const char* path) {
     return LoadImageFileWithLibrary(file.get(), 0);
 }
 
-Image* LoadImageFile(std::FILE* file, std::uint64_t maxPixels) {
+Image* LoadImageFile(std::FILE* file, std::uint64_t maxPixels, bool deepSamples) {
     if (file == nullptr) {
         FailUnknownFormat();
     }
-    const ReadResult own = ReadWithOwnReader(file, maxPixels);
+    const ReadResult own = ReadWithOwnReader(file, maxPixels, deepSamples);
     if (own.image != nullptr) {
         return own.image;
     }
     if (own.tooManyPixels) {
         RefuseTooManyPixels(own.width, own.height, maxPixels);
     }
-    return LoadImageFileWithLibrary(file, maxPixels);
+    return LoadImageFileWithLibrary(file, maxPixels, deepSamples);
 }
 
 Image* LoadImageFile(const char* path) {

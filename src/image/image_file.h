@@ -22,16 +22,17 @@ PictureFile OpenPictureFile(const char* path);
 // brings it to the 24-bit form. Reading goes by content; the name plays no
 // part. A null `file` (it could not be opened) is an unknown format. A
 // picture declaring more than `maxPixels` pixels (0: no limit) is refused,
-// before it is decoded where its header can be read alone. Never returns
+// before it is decoded where its header can be read alone. Without
+// `deepSamples` the picture keeps its 24-bit form alone. Never returns
 // null: every failure throws FatalError saying what failed.
-Image* LoadImageFile(std::FILE* file, std::uint64_t maxPixels);
+Image* LoadImageFile(std::FILE* file, std::uint64_t maxPixels, bool deepSamples = true);
 // The same, opening `path` itself, without a pixel limit.
 Image* LoadImageFile(const char* path);
 
 // The same through the picture library alone, without our own readers:
 // what LoadImageFile does with a file they decline, and the reference they
 // are tested against.
-Image* LoadImageFileWithLibrary(std::FILE* file, std::uint64_t maxPixels);
+Image* LoadImageFileWithLibrary(std::FILE* file, std::uint64_t maxPixels, bool deepSamples = true);
 Image* LoadImageFileWithLibrary(const char* path);
 
 // The one rule for whether a run needs the picture library: to read an

@@ -51,10 +51,10 @@ bool LooksLikeOwnFormat(std::FILE* file) {
     return FormatOf(file, size) != OwnFormat::None;
 }
 
-ReadResult ReadWithOwnReader(std::FILE* file, std::uint64_t maxPixels) {
+ReadResult ReadWithOwnReader(std::FILE* file, std::uint64_t maxPixels, bool deepSamples) {
     std::uint64_t size = 0;
     switch (FormatOf(file, size)) {
-    case OwnFormat::Png: return ReadPng(file, size, maxPixels);
+    case OwnFormat::Png: return ReadPng(file, size, maxPixels, deepSamples);
     case OwnFormat::Bmp: return ReadBmp(file, size, maxPixels);
     default: return Declined("not a format of ours");
     }

@@ -33,12 +33,15 @@ inline ReadResult Declined(const char* reason) { return ReadResult{nullptr, reas
 bool RefuseTooManyPixels(std::uint32_t width, std::uint32_t height, std::uint64_t maxPixels,
                          ReadResult& result);
 
-// Each reads `file` (`size` bytes, from its start) in full.
-ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels);
+// Each reads `file` (`size` bytes, from its start) in full; without
+// `deepSamples` the picture keeps its 24-bit form alone (no alpha, no
+// 16-bit samples).
+ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels,
+                   bool deepSamples = true);
 ReadResult ReadBmp(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels);
 
 // The reader for `file`'s format, if we have one; Declined when not.
-ReadResult ReadWithOwnReader(std::FILE* file, std::uint64_t maxPixels = 0);
+ReadResult ReadWithOwnReader(std::FILE* file, std::uint64_t maxPixels = 0, bool deepSamples = true);
 
 // Whether `file` begins like a file of ours (it is read from its start
 // and left there).

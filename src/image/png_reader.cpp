@@ -371,19 +371,35 @@ unsigned SmallSample(const std::uint8_t* raw, std::size_t x, int depth) {
 // library's 32-bit or indexed bitmap holds it.
 void AlphaRow(const Chunks& chunks, const std::uint8_t* raw, std::uint8_t* alpha) {
     const Header& header = chunks.header;
-    for (std::size_t x = 0; x < header.width; ++x) {
-        switch (header.colourType) {
-        case kRgba: alpha[x] = raw[4 * x + 3]; break;
-        case kGreyAlpha: alpha[x] = raw[2 * x + 1]; break;
-        case kPalette: alpha[x] = chunks.paletteAlpha[SmallSample(raw, x, header.depth)]; break;
-        case kRgb:
-            alpha[x] = raw[3 * x] == chunks.key[0] && raw[3 * x + 1] == chunks.key[1] &&
-                               raw[3 * x + 2] == chunks.key[2]
-                           ? 0
-                           : 255;
-            break;
-        default: alpha[x] = SmallSample(raw, x, header.depth) == chunks.key[0] ? 0 : 255; break;
+    const std::size_t width = header.width;
+    switch (header.colourType) {
+    case kRgba:
+        for (std::size_t x = 0; x < width; ++x) {
+            alpha[x] = raw[4 * x + 3];
         }
+        return;
+    case kGreyAlpha:
+        for (std::size_t x = 0; x < width; ++x) {
+            alpha[x] = raw[2 * x + 1];
+        }
+        return;
+    case kPalette:
+        for (std::size_t x = 0; x < width; ++x) {
+            alpha[x] = chunks.paletteAlpha[SmallSample(raw, x, header.depth)];
+        }
+        return;
+    case kRgb:
+        for (std::size_t x = 0; x < width; ++x) {
+            const bool keyed = raw[3 * x] == chunks.key[0] && raw[3 * x + 1] == chunks.key[1] &&
+                               raw[3 * x + 2] == chunks.key[2];
+            alpha[x] = keyed ? 0 : 255;
+        }
+        return;
+    default:
+        for (std::size_t x = 0; x < width; ++x) {
+            alpha[x] = SmallSample(raw, x, header.depth) == chunks.key[0] ? 0 : 255;
+        }
+        return;
     }
 }
 
@@ -424,7 +440,14 @@ struct DeepOutput {
 const char* ConvertRowAndDeep(const Chunks& chunks, const std::uint8_t* raw, std::size_t y,
                               std::uint8_t* out, DeepOutput& deep) {
     const Header& header = chunks.header;
-    if (!ConvertRow(header, raw, out + y * header.width * 3, chunks.entries)) {
+    std::uint8_t* pixels = out + y * header.width * 3;
+    if (header.colourType == kRgba && header.depth == 8 && deep.alpha != nullptr) {
+        // Colour and alpha in one pass.
+        SplitRgba(raw, pixels, deep.alphaRow, header.width);
+        return deep.alpha->TakeRow(static_cast<std::int32_t>(y), deep.alphaRow) ? nullptr
+                                                                               : "no memory for the alpha";
+    }
+    if (!ConvertRow(header, raw, pixels, chunks.entries)) {
         return "palette index without an entry";
     }
     if (deep.wide != nullptr) {
@@ -481,7 +504,7 @@ const char* UnfilterAndConvert(const Chunks& chunks, std::uint8_t* raw, std::uin
 
 }  // namespace
 
-ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels) {
+ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels, bool deepSamples) {
     if (size < 8 || size > SIZE_MAX / 2) {
         return Declined("file size");
     }
@@ -531,9 +554,9 @@ ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels)
         return Declined(reason);
     }
     bytes.Release();
-    const bool wide = header.depth == 16;
-    const bool alpha = !wide && (chunks.storesAlpha || header.colourType == kRgba ||
-                                 header.colourType == kGreyAlpha);
+    const bool wide = deepSamples && header.depth == 16;
+    const bool alpha = deepSamples && header.depth != 16 &&
+                       (chunks.storesAlpha || header.colourType == kRgba || header.colourType == kGreyAlpha);
     OwnedPlane widePlane(wide ? DeepPlaneSize(width, height, Samples::Bits16) : 0);
     AlphaCollector alphaCollector(width, height);
     const std::unique_ptr<std::uint8_t[]> alphaRow(alpha ? new (std::nothrow) std::uint8_t[header.width] : nullptr);

@@ -64,16 +64,25 @@ void SwapRedAndBlue_scalar(const std::uint8_t* rgb, std::uint8_t* bgr, std::size
 void SwapRedAndBlue_sse2(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t width);
 #endif
 
+// 8-bit RGBA to the 24-bit form and the alpha, in one pass: `width` pixels
+// from `rgba` to `bgr` (blue-green-red) and `alpha`, none overlapping.
+void SplitRgba_scalar(const std::uint8_t* rgba, std::uint8_t* bgr, std::uint8_t* alpha, std::size_t width);
+#if GLIMRA_HAVE_SSE2
+void SplitRgba_sse2(const std::uint8_t* rgba, std::uint8_t* bgr, std::uint8_t* alpha, std::size_t width);
+#endif
+
 // The routines the reader runs (for the filters by type 1 to 4; index 0,
 // "None", has nothing to undo and is null), chosen here and nowhere else.
 #if GLIMRA_HAVE_SSE2
 constexpr UnfilterKernel kUnfilter[5] = {nullptr, UnfilterSub_sse2, UnfilterUp_sse2,
                                          UnfilterAverage_sse2, UnfilterPaeth_sse2};
 constexpr auto SwapRedAndBlue = SwapRedAndBlue_sse2;
+constexpr auto SplitRgba = SplitRgba_sse2;
 constexpr auto UnfilterPaethRows = UnfilterPaethRows_sse2;
 #else
 constexpr UnfilterKernel kUnfilter[5] = {nullptr, UnfilterSub_scalar, UnfilterUp_scalar,
                                          UnfilterAverage_scalar, UnfilterPaeth_scalar};
 constexpr auto SwapRedAndBlue = SwapRedAndBlue_scalar;
+constexpr auto SplitRgba = SplitRgba_scalar;
 constexpr auto UnfilterPaethRows = UnfilterPaethRows_scalar;
 #endif

@@ -55,6 +55,15 @@ void UnfilterPaethRows_scalar(std::uint8_t* first, std::size_t stride, const std
     }
 }
 
+void SplitRgba_scalar(const std::uint8_t* rgba, std::uint8_t* bgr, std::uint8_t* alpha, std::size_t width) {
+    for (std::size_t x = 0; x < width; ++x) {
+        bgr[3 * x] = rgba[4 * x + 2];
+        bgr[3 * x + 1] = rgba[4 * x + 1];
+        bgr[3 * x + 2] = rgba[4 * x];
+        alpha[x] = rgba[4 * x + 3];
+    }
+}
+
 void SwapRedAndBlue_scalar(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t width) {
     for (std::size_t x = 0; x < width; ++x) {
         bgr[3 * x] = rgb[3 * x + 2];

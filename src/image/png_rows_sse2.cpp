@@ -326,6 +326,41 @@ void SwapRedAndBlue_sse2(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t
     SwapRedAndBlue_scalar(rgb + 3 * x, bgr + 3 * x, width - x);
 }
 
+void SplitRgba_sse2(const std::uint8_t* rgba, std::uint8_t* bgr, std::uint8_t* alpha, std::size_t width) {
+    const __m128i greens = _mm_set1_epi32(0x0000FF00);
+    const __m128i lowBytes = _mm_set1_epi32(0x000000FF);
+    const __m128i thirdBytes = _mm_set1_epi32(0x00FF0000);
+    const __m128i lowPixel = _mm_set1_epi64x(0x0000000000FFFFFF);
+    const __m128i highPixel = _mm_set1_epi64x(0x0000FFFFFF000000);
+    const __m128i lowLane = _mm_set_epi64x(0, -1);
+    std::size_t x = 0;
+    for (; 3 * x + 16 <= 3 * width; x += 4) {
+        // Four pixels, each dword red | green << 8 | blue << 16 | alpha << 24.
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgba + 4 * x));
+        // alpha[k] = v.dword[k] >> 24, narrowed to bytes
+        const __m128i a = _mm_srli_epi32(v, 24);
+        const __m128i a8 = _mm_packus_epi16(_mm_packs_epi32(a, a), _mm_setzero_si128());
+        const std::int32_t four = _mm_cvtsi128_si32(a8);
+        std::memcpy(alpha + x, &four, sizeof four);
+        // dword[k] = blue | green << 8 | red << 16: red and blue swapped,
+        // alpha gone
+        const __m128i d = _mm_or_si128(
+            _mm_and_si128(v, greens),
+            _mm_or_si128(_mm_and_si128(_mm_srli_epi32(v, 16), lowBytes),
+                         _mm_and_si128(_mm_slli_epi32(v, 16), thirdBytes)));
+        // In each 64-bit lane, pixel 1 moves down next to pixel 0: six bytes.
+        const __m128i pairs = _mm_or_si128(_mm_and_si128(d, lowPixel),
+                                           _mm_and_si128(_mm_srli_epi64(d, 8), highPixel));
+        // The high lane's six bytes move down next to the low lane's:
+        // out bytes 0..11; bytes 12..15 are zero, and the next run or the
+        // tail overwrites them.
+        const __m128i packed = _mm_or_si128(_mm_and_si128(pairs, lowLane),
+                                            _mm_srli_si128(_mm_andnot_si128(lowLane, pairs), 2));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bgr + 3 * x), packed);
+    }
+    SplitRgba_scalar(rgba + 4 * x, bgr + 3 * x, alpha + x, width - x);
+}
+
 void UnfilterUp_sse2(std::uint8_t* row, const std::uint8_t* previous, std::size_t size,
                      std::size_t bpp) {
     std::size_t i = 0;

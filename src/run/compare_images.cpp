@@ -37,10 +37,12 @@ void LoadBoth(const Comparison& comparison, RunHost& host, RunRecord& record, Ru
     host.InputsOpen(NeedsPictureLibrary(fileA.get(), comparison.diffPath) ||
                     (!sameBytes && NeedsPictureLibrary(fileB.get(), nullptr)));
 
+    // Where the 24-bit forms alone decide, nothing else is kept.
+    const bool deepSamples = !comparison.ignoreAlpha;
     record.step = RunStep::LoadingA;
-    images.a = LoadImageFile(fileA.get(), comparison.maxPixels);
+    images.a = LoadImageFile(fileA.get(), comparison.maxPixels, deepSamples);
     record.step = RunStep::LoadingB;
-    images.b = sameBytes ? images.a : LoadImageFile(fileB.get(), comparison.maxPixels);
+    images.b = sameBytes ? images.a : LoadImageFile(fileB.get(), comparison.maxPixels, deepSamples);
     // glibc raises its mapping threshold once the first library frame is
     // freed, so the second one came from the heap and stays there when
     // freed: hand it back before the difference picture adds to the peak.
