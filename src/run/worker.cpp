@@ -16,7 +16,9 @@ public:
 
     void InputsOpen(bool libraryNeeded) override {
         // The library opens its own files when it is loaded: now or never.
-        if (libraryNeeded || preloadLibrary) {
+        // (A member first: UndefinedBehaviorSanitizer checks this object's
+        // type at its first member access, in a way the sandbox refuses.)
+        if (preloadLibrary || libraryNeeded) {
             PreloadFreeImage();
         }
         if (EnterSandbox() && !FreeImageLoaded()) {
@@ -39,6 +41,13 @@ private:
 
 int WorkerMain(int control, void* context) {
     const WorkerJob& job = *static_cast<const WorkerJob*>(context);
+    // Interrupted, a worker simply ends: its parent cleans up.
+    DefaultTerminationSignals();
+    // Its own limit, a little above the parent's timeout, for when the
+    // parent can no longer enforce that (stopped, or a worker detached).
+    if (job.limits->timeoutSeconds != 0) {
+        LimitProcessorTime(std::uint64_t{job.limits->timeoutSeconds} * 11 / 10 + 2);
+    }
     // Whatever a library prints would mix with the parent's output (a JSON
     // stream, say): the worker's answer is its record alone.
     DiscardStandardOutput();
