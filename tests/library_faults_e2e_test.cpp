@@ -10,7 +10,10 @@
 #include "support/e2e_fixture.h"
 
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -120,6 +123,57 @@ TEST_F(LibraryFaults, TgaCutInsideItsFirstRowStillDiffers) {
                   "Load source images took T ms\nImages differ\nPerform diff took T ms\n")
             << "cut to " << length;
     }
+}
+
+// The files of another project's test suite that the library misbehaves
+// on, from the shared folder beside this repository (skipped without it).
+std::string SharedFault(const char* name) { return std::string(GLIMRA_LIBRARY_FAULTS_DIR) + "/" + name; }
+
+TEST_F(LibraryFaults, ABrokenHeaderGivesTheSameAnswerEveryRun) {
+    // The library parses a header from past the end of this 6-byte file.
+    const std::string source = SharedFault("bad-header.ico");
+    if (!FileExists(source)) {
+        GTEST_SKIP() << source << " is not here";
+    }
+    WriteFileBytes(Path("bad.ico"), ReadFileBytes(source));
+    const ProcessResult first = Run({Path("bad.ico"), Path("bad.ico")});
+    EXPECT_EQ(first.exitStatus, 1);
+    for (int i = 0; i < 19; ++i) {
+        const ProcessResult again = Run({Path("bad.ico"), Path("bad.ico")});
+        ASSERT_EQ(again.output, first.output) << "run " << i + 2;
+        ASSERT_EQ(again.exitStatus, first.exitStatus);
+    }
+}
+
+TEST_F(LibraryFaults, AnEndlessDecodeEndsWithinTheDefaultTime) {
+    // 69 bytes declaring 22627 x 26435 pixels: the library loops for
+    // minutes.
+    const std::string source = SharedFault("overflow.tga");
+    if (!FileExists(source)) {
+        GTEST_SKIP() << source << " is not here";
+    }
+    WriteFileBytes(Path("overflow.tga"), ReadFileBytes(source));
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult result = Run({Path("overflow.tga"), Path("overflow.tga")});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "Timed out after 45 s loading " + Path("overflow.tga") + "\n");
+}
+
+TEST_F(LibraryFaults, AWorkerDiesWithItsParent) {
+    const std::string source = SharedFault("overflow.tga");
+    if (!FileExists(source)) {
+        GTEST_SKIP() << source << " is not here";
+    }
+    WriteFileBytes(Path("overflow.tga"), ReadFileBytes(source));
+    RunningProcess run = StartProcess(std::getenv("GLIMRA_BINARY"), {Path("overflow.tga"), Path("overflow.tga")});
+    const long worker = WorkerOf(run);
+    ASSERT_GT(worker, 0);
+    // The library is busy with the file; the parent goes without a word.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(static_cast<pid_t>(run.id), SIGKILL);
+    FinishProcess(run);
+    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(worker); }, 2)) << "worker " << worker << " is left";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include <sys/stat.h>
@@ -12,29 +13,6 @@
 namespace {
 
 using Worker = EndToEnd;
-
-// Waits (up to 20 s) until `done` holds, checking every few milliseconds.
-template <typename Condition>
-bool WaitUntil(Condition done) {
-    for (int i = 0; i < 4000; ++i) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
-
-// The one worker of a running glimra.
-long WorkerOf(const RunningProcess& run) {
-    long worker = -1;
-    WaitUntil([&] {
-        const std::vector<long> children = ChildrenOf(run.id);
-        worker = children.empty() ? -1 : children.front();
-        return worker > 0;
-    });
-    return worker;
-}
 
 TEST_F(Worker, KilledWhileLoadingItSaysWhichFileFailed) {
     // A named pipe nobody writes to: the worker waits on it for ever.
@@ -109,6 +87,42 @@ TEST_F(Worker, PicturesBeyondThePixelLimitAreRefusedBeforeDecoding) {
                                                  "Load source images took T ms\n");
         result = Run({"--max-pixels=5000", Path(name), Path("a.png")});
         EXPECT_EQ(result.exitStatus, 0) << name << ": " << result.output;
+    }
+}
+
+TEST_F(Worker, AnInterruptedBatchLeavesNothingHalfWrittenAndDiesByTheSignal) {
+    // BMP pictures named .png: their difference pictures are PNG files,
+    // and noise takes a while to encode.
+    std::filesystem::create_directories(Path("a"));
+    std::filesystem::create_directories(Path("b"));
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = std::to_string(i) + ".png";
+        WriteRawBmp24(Path("a/" + name), PatternPixels(2500, 2500, 1 + i));
+        WriteRawBmp24(Path("b/" + name), PatternPixels(2500, 2500, 50 + i));
+    }
+    RunningProcess run = StartProcess(std::getenv("GLIMRA_BINARY"),
+                                      {"--jobs=2", Path("a"), Path("b"), Path("out")});
+    // Once one picture is in place and another is being written.
+    const auto placedAndWriting = [&] {
+        std::size_t placed = 0;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(Path("out"), error)) {
+            placed += entry.path().extension() == ".png" ? 1 : 0;
+        }
+        return placed > 0 && !TempFilesIn(Path("out")).empty();
+    };
+    ASSERT_TRUE(WaitUntil(placedAndWriting));
+    const std::vector<long> workers = ChildrenOf(run.id);
+    kill(static_cast<pid_t>(run.id), SIGTERM);
+    const ProcessResult result = FinishProcess(run);
+    EXPECT_EQ(result.signal, SIGTERM);
+    EXPECT_TRUE(TempFilesIn(Path("out")).empty());
+    for (const long worker : workers) {
+        EXPECT_TRUE(WaitUntil([&] { return ProcessGone(worker); }, 2)) << "worker " << worker << " is left";
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(Path("out"))) {
+        const Pixels24 picture = ReadPicture(entry.path().string());
+        EXPECT_EQ(picture.width, 2500) << entry.path();
     }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/batch.h"
+#include "common/leftovers.h"
 #include "common/log.h"
 #include "platform/platform.h"
 
@@ -81,6 +82,20 @@ const char* OptionValue(const char* arg, const char* name) {
     }
     return arg[length] == '=' ? arg + length + 1 : arg[length] == '\0' ? arg + length : nullptr;
 }
+
+// Interrupted (Ctrl-C, a CI job cancelled), the tool stops its workers,
+// removes every file it was still writing (the pictures already in place
+// stay) and then dies by the same signal, so that its caller sees the
+// interruption. All of it is safe in a signal handler.
+void OnTermination(int signal) {
+    ForEachWorker(KillWorker);
+    ForEachTemporaryFile(RemoveFile);
+    DieBySignal(signal);
+}
+
+// The default time for one comparison: see "The worker and its limits" in
+// the README for how it was chosen.
+constexpr unsigned kDefaultTimeoutSeconds = 45;
 
 // What the command line asks for.
 struct CommandLine {
@@ -161,7 +176,7 @@ int ParseCommandLine(int argc, const char* const* argv, CommandLine& line) {
         return Usage("Must give both the image filenames!");
     }
     line.comparison.maxPixels = std::uint64_t{1} << 30;
-    line.limits.timeoutSeconds = 300;
+    line.limits.timeoutSeconds = kDefaultTimeoutSeconds;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (arg[0] == '-' && arg[1] == '-' && arg[2] != '\0') {
@@ -248,6 +263,7 @@ int Dispatch(CommandLine& line) {
     // The tool's writes under a file-size limit fail and are reported like
     // any failed write, instead of the kernel ending it halfway.
     FailWritesBeyondFileSizeLimit();
+    OnTerminationSignals(OnTermination);
     g_verbose = line.verbose;
     return RunBatch(pairs, line.comparison, line.limits, jobs, ChooseReports(line, singlePair));
 }

@@ -1,5 +1,6 @@
 #include "image/atomic_file.h"
 
+#include "common/leftovers.h"
 #include "platform/platform.h"
 
 namespace {
@@ -29,7 +30,9 @@ AtomicFile::AtomicFile(const char* targetPath)
         // The name may be another creator's: it is not ours to remove.
         tempPath.clear();
         failed = true;
+        return;
     }
+    RegisterTemporaryFile(tempPath.c_str());
 }
 
 AtomicFile::~AtomicFile() {
@@ -37,6 +40,7 @@ AtomicFile::~AtomicFile() {
         std::fclose(file);
     }
     if (!committed && !tempPath.empty()) {
+        UnregisterTemporaryFile(tempPath.c_str());
         RemoveFile(tempPath.c_str());
     }
 }
@@ -54,5 +58,6 @@ bool AtomicFile::Commit() {
         return false;
     }
     committed = true;
+    UnregisterTemporaryFile(tempPath.c_str());
     return true;
 }

@@ -1,6 +1,7 @@
 // A file that its readers see either complete or not at all: the bytes go
 // to a new file beside the target, which takes the target's place only on
-// Commit. Whatever was not committed is removed when the object goes.
+// Commit. Whatever was not committed is removed when the object goes, or
+// by the termination handler when the process is interrupted first.
 #pragma once
 
 #include <cstdio>

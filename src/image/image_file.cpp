@@ -23,8 +23,20 @@ void RefuseTooManyPixels(std::uint64_t width, std::uint64_t height, std::uint64_
     }
 }
 
+// Several of the library's loaders go on parsing what a short read left in
+// their buffer (a header read past the end of the file, say), and that was
+// whatever the memory held: the same file gave other sizes and answers
+// from run to run. What the file does not fill is zero, so every run reads
+// the same.
 unsigned DLL_CALLCONV ReadFromFile(void* buffer, unsigned size, unsigned count, fi_handle handle) {
-    return static_cast<unsigned>(std::fread(buffer, size, count, static_cast<std::FILE*>(handle)));
+    // Read as bytes, so that the part of an item the file still holds
+    // stays, as fread would leave it.
+    const std::size_t wanted = static_cast<std::size_t>(size) * count;
+    const std::size_t got = std::fread(buffer, 1, wanted, static_cast<std::FILE*>(handle));
+    if (got < wanted) {
+        std::memset(static_cast<char*>(buffer) + got, 0, wanted - got);
+    }
+    return size == 0 ? 0 : static_cast<unsigned>(got / size);
 }
 
 unsigned DLL_CALLCONV WriteToFile(void* buffer, unsigned size, unsigned count, fi_handle handle) {

@@ -78,10 +78,22 @@ void RemoveFile(const char* path);
 void* OpenSharedLibrary(const char* fileName);
 void* FindSymbol(void* library, const char* name);
 
+// The signals that ask a process to end (SIGINT, SIGTERM, SIGHUP; on
+// Windows the console's interrupt and SIGTERM) go to `handler` from now
+// on, once: the disposition is back to the default when it runs, so that
+// DieBySignal inside it ends the process by the same signal.
+void OnTerminationSignals(void (*handler)(int signal));
+// The default disposition for those signals again.
+void DefaultTerminationSignals();
+// Ends this process by `signal`, as its default disposition would; safe in
+// a signal handler.
+[[noreturn]] void DieBySignal(int signal);
+
 // Worker processes. A worker is a copy of this process (fork, no exec)
 // with a socket to talk over; it runs the body and ends with the body's
 // value, without running destructors, exit handlers or flushing its
-// streams. Descriptors are plain ints here. Where the system has no such
+// streams. Where the system can (Linux) the kernel ends it with SIGKILL
+// when the process that started it dies, however that dies. Descriptors are plain ints here. Where the system has no such
 // workers (Windows), StartWorker returns false and the caller does the
 // work itself.
 struct WorkerProcess {
@@ -97,7 +109,8 @@ struct WorkerEnd {
 };
 // Waits for the worker to end (kill it first to be sure it does).
 WorkerEnd WaitForWorker(const WorkerProcess& worker);
-void KillWorker(const WorkerProcess& worker);
+// Safe in a signal handler.
+void KillWorker(long id);
 
 // Waits until one of `count` descriptors has something to read (or has
 // reached its end) or `timeoutMs` passes (negative: no limit); sets
@@ -123,6 +136,10 @@ std::uint64_t PhysicalMemoryBytes();
 // Lets this process map no more than `bytes` of address space (never
 // raising a lower limit it already has). False where that cannot be set.
 bool LimitAddressSpace(std::uint64_t bytes);
+// Lets this process use no more than `seconds` of processor time; past it
+// the kernel ends it (never raising a lower limit). False where that
+// cannot be set.
+bool LimitProcessorTime(std::uint64_t seconds);
 
 // Shuts this process in: from here on it can open, create, remove or
 // rename no file, start no program, open no socket and send no signal;

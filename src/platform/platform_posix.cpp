@@ -11,6 +11,9 @@
 #include <malloc.h>
 #endif
 #include <poll.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -169,8 +172,17 @@ bool StartWorker(WorkerProcess& worker, int (*body)(int control, void* context),
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, control) != 0) {
         return false;
     }
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
+#if defined(__linux__)
+        // A parent that died before this call left no one to tell.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+            _exit(127);
+        }
+#else
+        (void)parent;
+#endif
         close(control[0]);
         _exit(body(control[1], context));
     }
@@ -195,7 +207,46 @@ WorkerEnd WaitForWorker(const WorkerProcess& worker) {
     return end;
 }
 
-void KillWorker(const WorkerProcess& worker) { kill(static_cast<pid_t>(worker.id), SIGKILL); }
+void KillWorker(long id) { kill(static_cast<pid_t>(id), SIGKILL); }
+
+namespace {
+
+constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+}  // namespace
+
+void OnTerminationSignals(void (*handler)(int signal)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    // Another of them while the handler runs waits for it; the one that
+    // came is back to its default at once, for DieBySignal.
+    for (const int signal : kTerminationSignals) {
+        sigaddset(&action.sa_mask, signal);
+    }
+    action.sa_flags = static_cast<int>(SA_RESETHAND);
+    for (const int signal : kTerminationSignals) {
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+void DefaultTerminationSignals() {
+    for (const int signal : kTerminationSignals) {
+        std::signal(signal, SIG_DFL);
+    }
+}
+
+void DieBySignal(int signal) {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigaction(signal, &action, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(signal);
+    _exit(128 + signal);
+}
 
 bool WaitForInput(const int* descriptors, bool* ready, int count, int timeoutMs) {
     std::vector<pollfd> fds(static_cast<std::size_t>(count));
@@ -277,6 +328,19 @@ std::uint64_t PhysicalMemoryBytes() {
     return pages > 0 && pageSize > 0
                ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize)
                : 0;
+}
+
+bool LimitProcessorTime(std::uint64_t seconds) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_CPU, &limit) != 0) {
+        return false;
+    }
+    const auto wanted = static_cast<rlim_t>(seconds);
+    limit.rlim_cur = std::min(limit.rlim_cur, wanted);
+    // One second more of the hard limit: SIGXCPU at the soft one, SIGKILL
+    // should that be caught or ignored.
+    limit.rlim_max = std::min(limit.rlim_max, wanted + 1);
+    return setrlimit(RLIMIT_CPU, &limit) == 0;
 }
 
 bool LimitAddressSpace(std::uint64_t bytes) {

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <malloc.h>
@@ -97,7 +98,26 @@ bool StartWorker(WorkerProcess&, int (*)(int, void*), void*) { return false; }
 
 WorkerEnd WaitForWorker(const WorkerProcess&) { return WorkerEnd{}; }
 
-void KillWorker(const WorkerProcess&) {}
+void KillWorker(long) {}
+
+void OnTerminationSignals(void (*handler)(int signal)) {
+    // The C runtime resets each to its default before calling the handler.
+    std::signal(SIGINT, handler);
+    std::signal(SIGTERM, handler);
+}
+
+void DefaultTerminationSignals() {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+
+void DieBySignal(int signal) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    _exit(3);
+}
+
+bool LimitProcessorTime(std::uint64_t) { return false; }
 
 bool WaitForInput(const int*, bool*, int, int) { return false; }
 

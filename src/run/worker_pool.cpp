@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "common/leftovers.h"
 #include "image/freeimage_library.h"
 #include "platform/platform.h"
 #include "run/scoped_timer.h"
@@ -148,7 +149,11 @@ bool Pool::Start(Running& run) {
     run.record->phaseStartTicks = QueryCounterTicks();
     run.record->Time(Phase::Load).started = true;
     run.timedOut = false;
-    return StartWorker(run.process, WorkerMain, &run.job);
+    if (!StartWorker(run.process, WorkerMain, &run.job)) {
+        return false;
+    }
+    RegisterWorker(run.process.id);
+    return true;
 }
 
 void Pool::RunHere(std::size_t index, AtomicFile* output) {
@@ -239,7 +244,7 @@ void Pool::WaitForWorkers() {
         }
         if (!run.timedOut && run.deadline != 0 && QueryCounterTicks() >= run.deadline) {
             // Its socket reaches its end once it is gone.
-            KillWorker(run.process);
+            KillWorker(run.process.id);
             run.timedOut = true;
         }
     }
@@ -247,6 +252,7 @@ void Pool::WaitForWorkers() {
 
 bool Pool::Reap(Running& run) {
     const WorkerEnd end = WaitForWorker(run.process);
+    UnregisterWorker(run.process.id);
     if (!run.timedOut && end.exited && end.status == kExitNeedsLibrary && !run.job.preloadLibrary) {
         run.job.preloadLibrary = true;
         if (Start(run)) {

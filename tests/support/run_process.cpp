@@ -104,6 +104,25 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     return FinishProcess(process);
 }
 
+bool ProcessGone(long id) {
+    std::ifstream in("/proc/" + std::to_string(id) + "/stat");
+    std::string pid;
+    std::string name;
+    std::string state;
+    // The name is in parentheses and has no spaces for glimra.
+    return !(in >> pid >> name >> state) || state == "Z";
+}
+
+long WorkerOf(const RunningProcess& run) {
+    long worker = -1;
+    WaitUntil([&] {
+        const std::vector<long> children = ChildrenOf(run.id);
+        worker = children.empty() ? -1 : children.front();
+        return worker > 0;
+    });
+    return worker;
+}
+
 std::vector<long> ChildrenOf(long id) {
     std::vector<long> children;
     std::ifstream in("/proc/" + std::to_string(id) + "/task/" + std::to_string(id) + "/children");

@@ -2,6 +2,8 @@
 // see of it: standard output, standard error and how it ended.
 #pragma once
 
+#include <time.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,3 +34,24 @@ RunningProcess StartProcess(const std::string& program, const std::vector<std::s
 ProcessResult FinishProcess(RunningProcess& process);
 // The processes it started itself (its workers), from /proc.
 std::vector<long> ChildrenOf(long id);
+// Whether process `id` is gone: ended and reaped, or ended and waiting to
+// be reaped by whoever inherited it.
+bool ProcessGone(long id);
+
+// Waits (up to `seconds`) until `done` holds, checking every few
+// milliseconds.
+template <typename Condition>
+bool WaitUntil(Condition done, int seconds = 20) {
+    for (int i = 0; i < seconds * 200; ++i) {
+        if (done()) {
+            return true;
+        }
+        struct timespec pause = {0, 5000000};
+        nanosleep(&pause, nullptr);
+    }
+    return false;
+}
+
+// The first worker of a running glimra, once it has one (-1 after 20 s
+// without).
+long WorkerOf(const RunningProcess& run);
