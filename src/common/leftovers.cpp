@@ -15,21 +15,13 @@ std::atomic<long> g_workers[kSlots];
 static_assert(std::atomic<const char*>::is_always_lock_free && std::atomic<long>::is_always_lock_free,
               "the termination handler reads these");
 
+// Puts `to` into the first slot holding `from`: registering replaces an
+// empty slot, unregistering empties the entry's.
 template <typename T>
-void Put(std::atomic<T>* slots, T value, T empty) {
+void Replace(std::atomic<T>* slots, T from, T to) {
     for (std::size_t i = 0; i < kSlots; ++i) {
-        T expected = empty;
-        if (slots[i].compare_exchange_strong(expected, value)) {
-            return;
-        }
-    }
-}
-
-template <typename T>
-void Take(std::atomic<T>* slots, T value, T empty) {
-    for (std::size_t i = 0; i < kSlots; ++i) {
-        T expected = value;
-        if (slots[i].compare_exchange_strong(expected, empty)) {
+        T expected = from;
+        if (slots[i].compare_exchange_strong(expected, to)) {
             return;
         }
     }
@@ -37,13 +29,13 @@ void Take(std::atomic<T>* slots, T value, T empty) {
 
 }  // namespace
 
-void RegisterTemporaryFile(const char* path) { Put<const char*>(g_files, path, nullptr); }
+void RegisterTemporaryFile(const char* path) { Replace<const char*>(g_files, nullptr, path); }
 
-void UnregisterTemporaryFile(const char* path) { Take<const char*>(g_files, path, nullptr); }
+void UnregisterTemporaryFile(const char* path) { Replace<const char*>(g_files, path, nullptr); }
 
-void RegisterWorker(long id) { Put<long>(g_workers, id, 0); }
+void RegisterWorker(long id) { Replace<long>(g_workers, 0, id); }
 
-void UnregisterWorker(long id) { Take<long>(g_workers, id, 0); }
+void UnregisterWorker(long id) { Replace<long>(g_workers, id, 0); }
 
 void ForEachTemporaryFile(void (*action)(const char* path)) {
     for (auto& slot : g_files) {

@@ -330,26 +330,25 @@ std::uint64_t PhysicalMemoryBytes() {
                : 0;
 }
 
-bool LimitProcessorTime(std::uint64_t seconds) {
+namespace {
+
+// Lowers a resource limit to `soft` and `hard`, never raising either.
+bool LowerLimit(int resource, std::uint64_t soft, std::uint64_t hard) {
     rlimit limit{};
-    if (getrlimit(RLIMIT_CPU, &limit) != 0) {
+    if (getrlimit(resource, &limit) != 0) {
         return false;
     }
-    const auto wanted = static_cast<rlim_t>(seconds);
-    limit.rlim_cur = std::min(limit.rlim_cur, wanted);
-    // One second more of the hard limit: SIGXCPU at the soft one, SIGKILL
-    // should that be caught or ignored.
-    limit.rlim_max = std::min(limit.rlim_max, wanted + 1);
-    return setrlimit(RLIMIT_CPU, &limit) == 0;
+    limit.rlim_cur = std::min(limit.rlim_cur, static_cast<rlim_t>(soft));
+    limit.rlim_max = std::min(limit.rlim_max, static_cast<rlim_t>(hard));
+    return setrlimit(resource, &limit) == 0;
 }
 
-bool LimitAddressSpace(std::uint64_t bytes) {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_AS, &limit) != 0) {
-        return false;
-    }
-    const auto wanted = static_cast<rlim_t>(bytes);
-    limit.rlim_cur = std::min(limit.rlim_cur, wanted);
-    limit.rlim_max = std::min(limit.rlim_max, wanted);
-    return setrlimit(RLIMIT_AS, &limit) == 0;
+}  // namespace
+
+bool LimitProcessorTime(std::uint64_t seconds) {
+    // One second more of the hard limit: SIGXCPU at the soft one, SIGKILL
+    // should that be caught or ignored.
+    return LowerLimit(RLIMIT_CPU, seconds, seconds + 1);
 }
+
+bool LimitAddressSpace(std::uint64_t bytes) { return LowerLimit(RLIMIT_AS, bytes, bytes); }
