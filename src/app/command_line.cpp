@@ -208,8 +208,8 @@ int ParseCommandLine(int argc, const char* const* argv, CommandLine& line) {
 // The pairs the command line names, and whether it named one pair of files
 // (not directories, not a list); false when its list cannot be read (said
 // here).
-bool CollectPairs(const CommandLine& line, std::vector<BatchPair>& pairs, bool& singlePair) {
-    singlePair = false;
+bool CollectPairs(const CommandLine& line, std::vector<BatchPair>& pairs, bool& onePair) {
+    onePair = false;
     if (line.pairsFile != nullptr) {
         std::string problem;
         if (!ReadPairList(line.pairsFile, pairs, problem)) {
@@ -224,16 +224,16 @@ bool CollectPairs(const CommandLine& line, std::vector<BatchPair>& pairs, bool& 
         pairs = ListDirectoryPairs(line.paths[0], line.paths[1], line.paths[2]);
     } else {
         pairs.push_back(SinglePair(line.paths[0], line.paths[1], line.paths[2]));
-        singlePair = true;
+        onePair = true;
     }
     return true;
 }
 
-std::vector<std::unique_ptr<Report>> ChooseReports(const CommandLine& line, bool singlePair) {
+std::vector<std::unique_ptr<Report>> ChooseReports(const CommandLine& line, bool onePair) {
     std::vector<std::unique_ptr<Report>> reports;
     if (line.json) {
         reports.push_back(MakeJsonReport());
-    } else if (singlePair) {
+    } else if (onePair) {
         reports.push_back(MakeSinglePairReport());
     } else {
         reports.push_back(MakePeopleReport(line.verbose));
@@ -247,11 +247,11 @@ std::vector<std::unique_ptr<Report>> ChooseReports(const CommandLine& line, bool
 
 int Dispatch(CommandLine& line) {
     std::vector<BatchPair> pairs;
-    bool singlePair = false;
-    if (!CollectPairs(line, pairs, singlePair)) {
+    bool onePair = false;
+    if (!CollectPairs(line, pairs, onePair)) {
         return 1;
     }
-    unsigned jobs = singlePair ? 1 : line.jobs;
+    unsigned jobs = onePair ? 1 : line.jobs;
     if (jobs == 0) {
         // Asked only here: a single pair, most runs, needs no count.
         jobs = std::max(1u, std::thread::hardware_concurrency());
@@ -265,7 +265,7 @@ int Dispatch(CommandLine& line) {
     FailWritesBeyondFileSizeLimit();
     OnTerminationSignals(OnTermination);
     g_verbose = line.verbose;
-    return RunBatch(pairs, line.comparison, line.limits, jobs, ChooseReports(line, singlePair));
+    return RunBatch(pairs, line.comparison, line.limits, jobs, ChooseReports(line, onePair));
 }
 
 }  // namespace
