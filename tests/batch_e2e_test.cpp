@@ -159,4 +159,65 @@ TEST_F(Batch, HighlightShowsTheFirstPictureGreyWithDifferencesInRed) {
     EXPECT_EQ(ReadPicture(Path("x.png")).At(4, 1)[0], 1);
 }
 
+// The names in JSON lines, in their order.
+std::vector<std::string> NamesIn(const std::string& jsonLines) {
+    std::vector<std::string> names;
+    const std::regex name("\"name\":\"([^\"]*)\"");
+    for (std::sregex_iterator it(jsonLines.begin(), jsonLines.end(), name), end; it != end; ++it) {
+        names.push_back((*it)[1]);
+    }
+    return names;
+}
+
+TEST_F(Batch, ShardsSplitThePairsByName) {
+    for (const char* sub : {"a", "b"}) {
+        std::filesystem::create_directories(Path(sub));
+        for (int i = 0; i < 12; ++i) {
+            SavePicture(Path(std::string(sub) + "/" + std::to_string(i) + ".png"), PatternPixels(5, 5, 1 + i % 3));
+        }
+    }
+    std::vector<std::string> whole = NamesIn(Run({Path("a"), Path("b"), "--json"}).output);
+    ASSERT_EQ(whole.size(), 12u);
+    std::vector<std::string> joined;
+    for (const char* shard : {"--shard=1/3", "--shard=2/3", "--shard=3/3"}) {
+        const std::vector<std::string> part = NamesIn(Run({Path("a"), Path("b"), "--json", shard}).output);
+        EXPECT_LT(part.size(), 12u) << shard;
+        joined.insert(joined.end(), part.begin(), part.end());
+        // The same part on every run.
+        EXPECT_EQ(NamesIn(Run({Path("a"), Path("b"), "--json", shard}).output), part) << shard;
+    }
+    std::sort(whole.begin(), whole.end());
+    std::sort(joined.begin(), joined.end());
+    EXPECT_EQ(joined, whole);
+    // A new file moves no other pair to another part.
+    const std::vector<std::string> before = NamesIn(Run({Path("a"), Path("b"), "--json", "--shard=2/3"}).output);
+    SavePicture(Path("a/new.png"), PatternPixels(5, 5));
+    SavePicture(Path("b/new.png"), PatternPixels(5, 5));
+    std::vector<std::string> after = NamesIn(Run({Path("a"), Path("b"), "--json", "--shard=2/3"}).output);
+    after.erase(std::remove(after.begin(), after.end(), "new.png"), after.end());
+    EXPECT_EQ(after, before);
+}
+
+TEST_F(Batch, ADirectoryAgainstNothingNamesWhatIsMissing) {
+    std::filesystem::create_directories(Path("a"));
+    ProcessResult result = Run({Path("a"), Path("nosuchdir")});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "No such file or directory: " + Path("nosuchdir") + "\n");
+    result = Run({Path("nosuchdir"), Path("a")});
+    EXPECT_EQ(result.output, "No such file or directory: " + Path("nosuchdir") + "\n");
+}
+
+TEST_F(Batch, DifferencePicturesOfGifsAreWrittenAsPngBesideTheName) {
+    for (const char* sub : {"a", "b"}) {
+        std::filesystem::create_directories(Path(sub));
+    }
+    SaveDepthPicture(Path("a/x.gif"), 6, 4, 8, true, [](int x, int y) { return static_cast<std::uint32_t>(x + y); });
+    SaveDepthPicture(Path("b/x.gif"), 6, 4, 8, true, [](int x, int y) { return static_cast<std::uint32_t>(x * y); });
+    const ProcessResult result = Run({Path("a"), Path("b"), Path("diffs")});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.output.find("different: x.gif"), std::string::npos) << result.output;
+    EXPECT_FALSE(FileExists(Path("diffs/x.gif")));
+    EXPECT_EQ(ReadPicture(Path("diffs/x.gif.png")).width, 6);
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include "app/batch_inputs.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -69,7 +70,7 @@ std::vector<BatchPair> ListDirectoryPairs(const std::string& dirA, const std::st
         pair.pathA = (fs::path(dirA) / relative).string();
         pair.pathB = (fs::path(dirB) / relative).string();
         if (diffDir != nullptr) {
-            pair.diffPath = (fs::path(diffDir) / relative).string();
+            pair.diffPath = DifferencePicturePath((fs::path(diffDir) / relative).string());
             pair.makeDiffFolder = true;
         }
         if (inA.count(relative) == 0 || inB.count(relative) == 0) {
@@ -139,4 +140,26 @@ BatchPair SinglePair(const char* pathA, const char* pathB, const char* diffPath)
     pair.pathB = pathB;
     pair.diffPath = diffPath != nullptr ? diffPath : "";
     return pair;
+}
+
+namespace {
+
+// FNV-1a, 64 bits: the same on every machine and in every run.
+std::uint64_t NameHash(const std::string& name) {
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (const char c : name) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+    }
+    return hash;
+}
+
+}  // namespace
+
+void KeepShard(std::vector<BatchPair>& pairs, std::uint64_t shard, std::uint64_t shards) {
+    if (shards <= 1) {
+        return;
+    }
+    pairs.erase(std::remove_if(pairs.begin(), pairs.end(),
+                               [&](const BatchPair& pair) { return NameHash(pair.name) % shards != shard - 1; }),
+                pairs.end());
 }

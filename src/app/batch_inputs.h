@@ -2,6 +2,7 @@
 // the one pair of the command line, each as BatchPairs.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,11 @@ std::vector<BatchPair> ListDirectoryPairs(const std::string& dirA, const std::st
 // A, B and optionally the difference picture, separated by tabs. False,
 // with `error` set, when the file cannot be read.
 bool ReadPairList(const char* path, std::vector<BatchPair>& pairs, std::string& error);
+
+// Keeps only the pairs of part `shard` (1 to `shards`) of `shards`
+// disjoint parts. A pair's part follows from its name alone, so the
+// parts of a tree stay put as files come and go.
+void KeepShard(std::vector<BatchPair>& pairs, std::uint64_t shard, std::uint64_t shards);
 
 // The one pair of the command line; `diffPath` may be null.
 BatchPair SinglePair(const char* pathA, const char* pathB, const char* diffPath);

@@ -41,6 +41,40 @@ int Usage(const char* format, ...) {
     return 1;
 }
 
+// The default time for one comparison: see "The worker and its limits" in
+// the README for how it was chosen.
+constexpr unsigned kDefaultTimeoutSeconds = 45;
+
+// --help: the usage text, then every option with its meaning.
+void Help() {
+    Usage(nullptr);
+    std::printf(
+        "\nA single pair:\n"
+        "  <imageA> <imageB> [diffImage]  compare two pictures; write the difference picture when they differ\n"
+        "  -v                 say the outcome and how long each phase took\n"
+        "  -d                 the difference picture holds each byte's absolute difference [default]\n"
+        "  -x                 the difference picture holds each byte's exclusive or\n"
+        "  --highlight        the difference picture shows A faded to grey, differing pixels in red\n"
+        "  --ignore-alpha     the 24-bit forms alone decide: no alpha, 16-bit or float precision\n"
+        "\nMany pairs:\n"
+        "  <dirA> <dirB> [diffDir]  compare every picture below dirA with the one at the same path below dirB\n"
+        "  --pairs=LIST       compare the pairs listed in LIST (tab-separated A, B, [diff]; - for standard input)\n"
+        "  --jobs=N           compare up to N pairs at a time [the number of cores]\n"
+        "  --shard=K/N        compare only the K-th of N parts of the pairs, chosen by name\n"
+        "\nReports:\n"
+        "  --json             one JSON object per pair on standard output, nothing else\n"
+        "  --junit=FILE       also write a JUnit XML report to FILE\n"
+        "\nLimits:\n"
+        "  --timeout=SECONDS  time for one comparison [%u; 0: none]\n"
+        "  --max-memory=SIZE  address space of the worker that decodes, e.g. 2G [3/4 of memory; 0: none]\n"
+        "  --max-pixels=N     refuse pictures declaring more pixels [1073741824; 0: none]\n"
+        "\n"
+        "  --help             this text\n"
+        "  --version          the version\n"
+        "\nExit status: 0 identical, 1 different or failed.\n",
+        kDefaultTimeoutSeconds);
+}
+
 // Reads a whole decimal number with an optional binary unit suffix
 // (K, M, G, T, either case) when `units` is set; false when `text` is not
 // one or it does not fit.
@@ -93,10 +127,6 @@ void OnTermination(int signal) {
     DieBySignal(signal);
 }
 
-// The default time for one comparison: see "The worker and its limits" in
-// the README for how it was chosen.
-constexpr unsigned kDefaultTimeoutSeconds = 45;
-
 // What the command line asks for.
 struct CommandLine {
     const char* paths[3] = {nullptr, nullptr, nullptr};
@@ -106,6 +136,8 @@ struct CommandLine {
     RunLimits limits;
     bool memoryGiven = false;
     unsigned jobs = 0;  // 0: not given
+    std::uint64_t shard = 1;  // of shards
+    std::uint64_t shards = 1;
     bool verbose = false;
     bool json = false;
     const char* junitPath = nullptr;
@@ -119,11 +151,22 @@ bool NumberOption(const char* value, bool units, std::uint64_t limit, std::uint6
     return ParseNumber(value, units, number) && number <= limit;
 }
 
+// "K/N" with 1 <= K <= N.
+bool ParseShard(const char* value, std::uint64_t& shard, std::uint64_t& shards) {
+    const char* slash = std::strchr(value, '/');
+    if (slash == nullptr) {
+        return false;
+    }
+    const std::string first(value, slash);
+    return ParseNumber(first.c_str(), false, shard) && ParseNumber(slash + 1, false, shards) &&
+           shard >= 1 && shard <= shards;
+}
+
 int ParseLongOption(const char* arg, CommandLine& line) {
     std::uint64_t number = 0;
     const char* value = nullptr;
     if (std::strcmp(arg, "--help") == 0) {
-        Usage(nullptr);
+        Help();
         return 0;
     } else if (std::strcmp(arg, "--version") == 0) {
         std::printf("glimra %s\n", GLIMRA_VERSION);
@@ -155,6 +198,10 @@ int ParseLongOption(const char* arg, CommandLine& line) {
             return Usage("Invalid value in %s", arg);
         }
         line.jobs = static_cast<unsigned>(number);
+    } else if ((value = OptionValue(arg, "--shard")) != nullptr) {
+        if (!ParseShard(value, line.shard, line.shards)) {
+            return Usage("Invalid value in %s", arg);
+        }
     } else if ((value = OptionValue(arg, "--pairs")) != nullptr) {
         if (*value == '\0') {
             return Usage("Invalid value in %s", arg);
@@ -219,9 +266,15 @@ bool CollectPairs(const CommandLine& line, std::vector<BatchPair>& pairs, bool& 
         return true;
     }
     std::error_code error;
-    if (std::filesystem::is_directory(line.paths[0], error) &&
-        std::filesystem::is_directory(line.paths[1], error)) {
+    const bool directoryA = std::filesystem::is_directory(line.paths[0], error);
+    const bool directoryB = std::filesystem::is_directory(line.paths[1], error);
+    const char* other = directoryA ? line.paths[1] : line.paths[0];
+    if (directoryA && directoryB) {
         pairs = ListDirectoryPairs(line.paths[0], line.paths[1], line.paths[2]);
+    } else if ((directoryA || directoryB) && !std::filesystem::exists(other, error)) {
+        // A directory against nothing: the one that is missing is to blame.
+        LogMessage("No such file or directory: %s", other);
+        return false;
     } else {
         pairs.push_back(SinglePair(line.paths[0], line.paths[1], line.paths[2]));
         onePair = true;
@@ -251,6 +304,7 @@ int Dispatch(CommandLine& line) {
     if (!CollectPairs(line, pairs, onePair)) {
         return 1;
     }
+    KeepShard(pairs, line.shard, line.shards);
     unsigned jobs = onePair ? 1 : line.jobs;
     if (jobs == 0) {
         // Asked only here: a single pair, most runs, needs no count.

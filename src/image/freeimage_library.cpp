@@ -61,7 +61,8 @@ bool OpenFreeImage(const char* fileName, FreeImageLibrary& library) {
         Find(handle, "FreeImage_SaveToHandle", l.SaveToHandle) &&
         Find(handle, "FreeImage_GetTransparencyCount", l.GetTransparencyCount) &&
         Find(handle, "FreeImage_GetTransparencyTable", l.GetTransparencyTable) &&
-        Find(handle, "FreeImage_GetICCProfile", l.GetICCProfile);
+        Find(handle, "FreeImage_GetICCProfile", l.GetICCProfile) &&
+        Find(handle, "FreeImage_FIFSupportsExportBPP", l.FIFSupportsExportBPP);
     if (complete) {
         SilenceTiffWarnings(handle);
     }

@@ -28,6 +28,7 @@ struct FreeImageLibrary {
     decltype(&FreeImage_GetTransparencyCount) GetTransparencyCount;
     decltype(&FreeImage_GetTransparencyTable) GetTransparencyTable;
     decltype(&FreeImage_GetICCProfile) GetICCProfile;
+    decltype(&FreeImage_FIFSupportsExportBPP) FIFSupportsExportBPP;
 };
 
 // A library bitmap, unloaded when it goes (through the loaded library).

@@ -212,6 +212,15 @@ bool IsPictureFile(std::FILE* file) {
     return FreeImage().GetFileTypeFromHandle(&io, file, 0) != FIF_UNKNOWN;
 }
 
+std::string DifferencePicturePath(const std::string& path) {
+    if (!FreeImageLoaded()) {
+        return path;
+    }
+    const FreeImageLibrary& library = FreeImage();
+    const FREE_IMAGE_FORMAT format = library.GetFIFFromFilename(path.c_str());
+    return format == FIF_UNKNOWN || library.FIFSupportsExportBPP(format, 24) != 0 ? path : path + ".png";
+}
+
 namespace {
 
 // The library's encoders ignore what their write callback returns (the PNG

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "image/atomic_file.h"
 #include "image/image.h"
@@ -48,6 +49,12 @@ bool NeedsPictureLibrary(std::FILE* input, const char* outputPath);
 // where the library is needed to tell, the caller loads it first
 // (PreloadFreeImage); without it, any file counts.
 bool IsPictureFile(std::FILE* file);
+
+// Where a difference picture meant for `path` can go: `path` itself, or,
+// where the library's format for that name cannot hold 24 bits a pixel
+// (GIF), a PNG file beside it named `path` + ".png". Asks the library only
+// if it is loaded already; without it, `path`.
+std::string DifferencePicturePath(const std::string& path);
 
 // Encodes `image` into `file` (made beside `path`) in the format the
 // library chooses from `path`'s name, and flushes and closes it. On any
