@@ -3,6 +3,7 @@
 // of workers.
 #include "support/e2e_fixture.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <algorithm>
 #include <regex>
@@ -218,6 +219,22 @@ TEST_F(Batch, DifferencePicturesOfGifsAreWrittenAsPngBesideTheName) {
     EXPECT_NE(result.output.find("different: x.gif"), std::string::npos) << result.output;
     EXPECT_FALSE(FileExists(Path("diffs/x.gif")));
     EXPECT_EQ(ReadPicture(Path("diffs/x.gif.png")).width, 6);
+}
+
+TEST_F(Batch, ProgressOnlyWhereAPersonWatchesATerminal) {
+    MakeTrees();
+    // Standard error a pipe: nothing there.
+    EXPECT_EQ(Run({Path("a"), Path("b")}).errors, "");
+    // A terminal (script(1) gives the run one): one line, rewritten in
+    // place, cleared before the summary.
+    if (!FileExists("/usr/bin/script")) {
+        GTEST_SKIP() << "script(1) is not installed";
+    }
+    const std::string command = std::string(std::getenv("GLIMRA_BINARY")) + " " + Path("a") + " " + Path("b");
+    const ProcessResult watched = RunProcess("/usr/bin/script", {"-q", "-e", "-c", command, "/dev/null"});
+    EXPECT_NE(watched.output.find("5/5 pairs, 4 not identical, "), std::string::npos) << watched.output;
+    EXPECT_NE(watched.output.find("pairs/s"), std::string::npos) << watched.output;
+    EXPECT_NE(watched.output.find("\r\x1b[K5 pairs: 1 identical"), std::string::npos) << watched.output;
 }
 
 }  // namespace

@@ -40,6 +40,9 @@ int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLim
             report->Pair(pair, runs[i]);
         }
         std::fflush(stdout);
+        for (const auto& report : reports) {
+            report->AfterPair();
+        }
     });
 
     bool ok = counts.identical == counts.pairs;

@@ -282,8 +282,12 @@ bool CollectPairs(const CommandLine& line, std::vector<BatchPair>& pairs, bool& 
     return true;
 }
 
-std::vector<std::unique_ptr<Report>> ChooseReports(const CommandLine& line, bool onePair) {
+std::vector<std::unique_ptr<Report>> ChooseReports(const CommandLine& line, bool onePair,
+                                                   std::size_t pairs) {
     std::vector<std::unique_ptr<Report>> reports;
+    if (!onePair && StandardErrorIsTerminal()) {
+        reports.push_back(MakeProgressReport(pairs));
+    }
     if (line.json) {
         reports.push_back(MakeJsonReport());
     } else if (onePair) {
@@ -319,7 +323,7 @@ int Dispatch(CommandLine& line) {
     FailWritesBeyondFileSizeLimit();
     OnTerminationSignals(OnTermination);
     g_verbose = line.verbose;
-    return RunBatch(pairs, line.comparison, line.limits, jobs, ChooseReports(line, onePair));
+    return RunBatch(pairs, line.comparison, line.limits, jobs, ChooseReports(line, onePair, pairs.size()));
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ public:
     // `pair.status` is final; `run` is what came of it (its record means
     // nothing for a pair that was not compared).
     virtual void Pair(const BatchPair& pair, const PairRun& run) = 0;
+    // Once every report has been told of the pair.
+    virtual void AfterPair() {}
     // After the last pair; false when the report could not be written.
     virtual bool Finish(const StatusCounts& counts) = 0;
 };
@@ -44,6 +46,10 @@ std::unique_ptr<Report> MakeSinglePairReport();
 // every pair, with its time, when `verbose`), and a summary.
 std::unique_ptr<Report> MakePeopleReport(bool verbose);
 std::unique_ptr<Report> MakeJsonReport();
+// One line on standard error, rewritten in place as pairs finish (done and
+// total, failures so far, rate, time left) and cleared at the end: for a
+// person watching a terminal. It must come first among the reports.
+std::unique_ptr<Report> MakeProgressReport(std::size_t total);
 // Written to `path` at the end; a failure to write it is said on
 // `complaints`.
 std::unique_ptr<Report> MakeJunitReport(const char* path, std::FILE* complaints);

@@ -122,6 +122,9 @@ long ReadSome(int descriptor, void* buffer, std::size_t size);
 bool WriteAll(int descriptor, const void* data, std::size_t size);
 void CloseDescriptor(int descriptor);
 
+// Whether standard error is a terminal (a person watching).
+bool StandardErrorIsTerminal();
+
 // Sends what this process writes to standard output, or standard error,
 // nowhere.
 void DiscardStandardOutput();

@@ -309,6 +309,8 @@ void SendNowhere(int descriptor) {
 
 void DiscardStandardOutput() { SendNowhere(STDOUT_FILENO); }
 
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
 void DiscardStandardError() { SendNowhere(STDERR_FILENO); }
 
 void* MapSharedMemory(std::size_t size) {

@@ -137,6 +137,8 @@ void CloseDescriptor(int descriptor) {
 
 void DiscardStandardOutput() {}
 
+bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
 void DiscardStandardError() {}
 
 void* MapSharedMemory(std::size_t size) { return std::calloc(1, size); }
