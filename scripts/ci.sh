@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-steps="slow clang scalar sanitizers valgrind fuzz bench package windows"
+steps="slow clang scalar sanitizers valgrind fuzz bench package windows browser"
 
 # Configures build directory $1 with the common flags and any further ones.
 configure() {
@@ -129,6 +129,20 @@ step_bench() (
     configure build-bench -DCMAKE_BUILD_TYPE=Release -DGLIMRA_BUILD_BENCH=ON -DGLIMRA_BUILD_TESTS=OFF
     cmake --build build-bench -j2
     build-bench/bench/glimra_kernel_bench --benchmark_min_time=0.05
+)
+
+# The HTML report in headless Chromium (Debian's), driven by playwright-core
+# from the npm registry; its screenshot stays in build-browser/tests.
+step_browser() (
+    # nodejs brings npm where Debian's own is installed; a machine with
+    # another nodejs package keeps it.
+    scripts/install-deps.sh chromium nodejs
+    command -v npm >/dev/null || scripts/install-deps.sh npm
+    local dir=build-browser
+    configure "$dir" -DCMAKE_BUILD_TYPE=Release
+    cmake --build "$dir" -j2 --target glimra
+    npm install --prefix "$dir" --no-audit --no-fund --silent playwright-core@1
+    GLIMRA_BROWSER_REQUIRED=1 ctest --test-dir "$dir" --output-on-failure -L browser
 )
 
 # The Debian package: what it holds, installing it the way a user would

@@ -237,4 +237,27 @@ TEST_F(Batch, ProgressOnlyWhereAPersonWatchesATerminal) {
     EXPECT_NE(watched.output.find("\r\x1b[K5 pairs: 1 identical"), std::string::npos) << watched.output;
 }
 
+TEST_F(Batch, TheReportHoldsPicturesOfThePairsNotIdentical) {
+    MakeTrees();
+    const ProcessResult result = Run({Path("a"), Path("b"), "--report=" + Path("report")});
+    EXPECT_EQ(result.exitStatus, 1);
+    const std::string page = ReadFileBytes(Path("report/index.html"));
+    EXPECT_NE(page.find("\"name\":\"nested/changed.bmp\""), std::string::npos);
+    // Pictures for the differing pair (the second of five), none for the
+    // identical one.
+    for (const char* picture : {"1-a.png", "1-b.png", "1-difference.png", "1-highlight.png"}) {
+        EXPECT_EQ(ReadPicture(Path(std::string("report/pictures/") + picture)).width, 1000) << picture;
+    }
+    EXPECT_FALSE(FileExists(Path("report/pictures/4-a.png")));
+    EXPECT_TRUE(TempFilesIn(Path("report")).empty());
+    EXPECT_TRUE(TempFilesIn(Path("report/pictures")).empty());
+
+    // Onto a path that is a file: refused before anything is compared.
+    WriteFileBytes(Path("a-file"), "kept");
+    const ProcessResult refused = Run({Path("a"), Path("b"), "--report=" + Path("a-file")});
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.output, "Cannot write the report to " + Path("a-file") + "\n");
+    EXPECT_EQ(ReadFileBytes(Path("a-file")), "kept");
+}
+
 }  // namespace

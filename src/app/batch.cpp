@@ -22,6 +22,9 @@ int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLim
         run.comparison.diffPath = pair.diffPath.empty() ? nullptr : pair.diffPath.c_str();
         run.comparison.measure = measure;
         run.skip = !pair.compare;
+        for (unsigned which = 0; which < kReportPictures && !pair.reportPictures[which].empty(); ++which) {
+            run.comparison.reportPictures[which] = pair.reportPictures[which].c_str();
+        }
         run.needsLibrary = pair.needsLibrary;
         if (pair.compare && pair.makeDiffFolder) {
             std::error_code error;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "run/run_record.h"
+#include "run/compare_images.h"
 
 // Two files to compare and where the difference picture goes, or the
 // reason there is nothing to compare; after the run, how it came out.
@@ -25,6 +25,8 @@ struct BatchPair {
     bool needsLibrary = true;
     // Whether the difference picture's folder is made when missing.
     bool makeDiffFolder = false;
+    // Where a report wants its pictures (empty: no report).
+    std::string reportPictures[kReportPictures];
 };
 
 // Every picture file under `dirA` (recursively, in sorted order of their

@@ -64,6 +64,7 @@ void Help() {
         "\nReports:\n"
         "  --json             one JSON object per pair on standard output, nothing else\n"
         "  --junit=FILE       also write a JUnit XML report to FILE\n"
+        "  --report=DIR       also write an HTML report with the pictures to DIR/index.html\n"
         "\nLimits:\n"
         "  --timeout=SECONDS  time for one comparison [%u; 0: none]\n"
         "  --max-memory=SIZE  address space of the worker that decodes, e.g. 2G [3/4 of memory; 0: none]\n"
@@ -141,6 +142,7 @@ struct CommandLine {
     bool verbose = false;
     bool json = false;
     const char* junitPath = nullptr;
+    const char* reportDir = nullptr;
 };
 
 // Where parsing ends without a run, the exit status; kGoOn otherwise.
@@ -207,6 +209,11 @@ int ParseLongOption(const char* arg, CommandLine& line) {
             return Usage("Invalid value in %s", arg);
         }
         line.pairsFile = value;
+    } else if ((value = OptionValue(arg, "--report")) != nullptr) {
+        if (*value == '\0') {
+            return Usage("Invalid value in %s", arg);
+        }
+        line.reportDir = value;
     } else if ((value = OptionValue(arg, "--junit")) != nullptr) {
         if (*value == '\0') {
             return Usage("Invalid value in %s", arg);
@@ -295,9 +302,13 @@ std::vector<std::unique_ptr<Report>> ChooseReports(const CommandLine& line, bool
     } else {
         reports.push_back(MakePeopleReport(line.verbose));
     }
+    // Standard output holds JSON and nothing else.
+    std::FILE* complaints = line.json ? stderr : stdout;
     if (line.junitPath != nullptr) {
-        // Standard output holds JSON and nothing else.
-        reports.push_back(MakeJunitReport(line.junitPath, line.json ? stderr : stdout));
+        reports.push_back(MakeJunitReport(line.junitPath, complaints));
+    }
+    if (line.reportDir != nullptr) {
+        reports.push_back(MakeHtmlReport(line.reportDir, complaints));
     }
     return reports;
 }
@@ -309,6 +320,13 @@ int Dispatch(CommandLine& line) {
         return 1;
     }
     KeepShard(pairs, line.shard, line.shards);
+    if (line.reportDir != nullptr) {
+        if (!PrepareReportDirectory(line.reportDir)) {
+            LogMessage("Cannot write the report to %s", line.reportDir);
+            return 1;
+        }
+        AssignReportPictures(pairs, line.reportDir);
+    }
     unsigned jobs = onePair ? 1 : line.jobs;
     if (jobs == 0) {
         // Asked only here: a single pair, most runs, needs no count.

@@ -1,5 +1,6 @@
 #include "app/report.h"
 
+#include "common/log.h"
 #include "run/run_messages.h"
 
 void StatusCounts::Add(const BatchPair& pair) {
@@ -25,6 +26,45 @@ std::string FailureText(const BatchPair& pair, const PairRun& run) {
     return pair.compare ? FailureLine(run.record, run.comparison) : pair.problem;
 }
 
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            out += FormatMessage("\\u%04x", byte);
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
 std::uint64_t PixelCount(const PairFacts& facts) {
     return static_cast<std::uint64_t>(facts.width) * static_cast<std::uint64_t>(facts.height);
+}
+
+namespace {
+
+// A share of the picture that is never printed as 0 when it is not.
+std::string Share(std::uint64_t part, std::uint64_t whole) {
+    return FormatMessage("%.6g", whole == 0 ? 0.0 : static_cast<double>(part) / static_cast<double>(whole));
+}
+
+}  // namespace
+
+std::string FactsFields(const PairFacts& facts) {
+    const DiffStats& s = facts.stats;
+    std::string json = FormatMessage(",\"width\":%d,\"height\":%d,\"differingPixels\":%llu,\"share\":",
+                                     facts.width, facts.height,
+                                     static_cast<unsigned long long>(s.differingPixels)) +
+                       Share(s.differingPixels, PixelCount(facts));
+    if (s.differingPixels > 0) {
+        json += FormatMessage(",\"box\":{\"x\":%d,\"y\":%d,\"width\":%d,\"height\":%d}", s.left,
+                              s.top, s.right - s.left + 1, s.bottom - s.top + 1);
+    }
+    return json + FormatMessage(",\"largestDelta\":%d,\"samples\":\"%s\",\"alpha\":%s", s.largestDelta,
+                                SamplesName(facts.samples), facts.alpha ? "true" : "false");
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/batch_inputs.h"
 #include "run/worker_pool.h"
@@ -54,10 +55,26 @@ std::unique_ptr<Report> MakeProgressReport(std::size_t total);
 // `complaints`.
 std::unique_ptr<Report> MakeJunitReport(const char* path, std::FILE* complaints);
 
+// The HTML report DIR/index.html, with the pictures the workers write into
+// DIR/pictures (AssignReportPictures); a failure to write it is said on
+// `complaints`.
+std::unique_ptr<Report> MakeHtmlReport(const char* dir, std::FILE* complaints);
+// Makes DIR and DIR/pictures; false when files cannot be made there.
+bool PrepareReportDirectory(const std::string& dir);
+// Where each pair's report pictures go, by its place in `pairs`.
+void AssignReportPictures(std::vector<BatchPair>& pairs, const std::string& dir);
+// DIR/pictures/<index>-<a|b|difference|highlight>.png (relative to DIR
+// when `dir` is empty).
+std::string ReportPicturePath(const std::string& dir, std::size_t index, ReportPicture which);
+
 // Helpers the formats share.
 const char* StatusName(PairStatus status);
 // Why a failed pair failed, on one line.
 std::string FailureText(const BatchPair& pair, const PairRun& run);
 std::uint64_t PixelCount(const PairFacts& facts);
+// `text` as a JSON string, quotes included.
+std::string JsonString(const std::string& text);
+// The facts of a compared pair as JSON members, each led by a comma.
+std::string FactsFields(const PairFacts& facts);
 // A pair's line for people, as the people's report gives it.
 std::string PeopleLine(const BatchPair& pair, const PairRun& run, bool withTime);

@@ -1,5 +1,7 @@
 #include "run/compare_images.h"
 
+#include <memory>
+
 #include "image/image_file.h"
 #include "platform/platform.h"
 #include "run/same_bytes.h"
@@ -94,6 +96,48 @@ void Save(const Comparison& comparison, AtomicFile& output, RunHost& host, RunRe
     }
 }
 
+struct ImageDestroyer {
+    void operator()(Image* image) const { DestroyImage(image); }
+};
+
+// A and B, and where they have one size their exact difference and the
+// highlight, for a report: written in no phase of the timer.
+void WriteReportPictures(const Comparison& comparison, RunOutputs& outputs, RunHost& host,
+                         RunRecord& record, const RunImages& images) {
+    if (outputs.report[kPictureA] == nullptr) {
+        return;
+    }
+    record.step = RunStep::Reporting;
+    unsigned written = 0;
+    const auto write = [&](ReportPicture which, const Image* image) {
+        record.reportPicture = static_cast<std::uint8_t>(which);
+        SaveImageFile(image, comparison.reportPictures[which], *outputs.report[which]);
+        written |= 1u << which;
+    };
+    write(kPictureA, images.a);
+    write(kPictureB, images.b);
+    if (SameDimensions(images.a, images.b)) {
+        const bool exact = images.diff != nullptr && comparison.mode == DiffMode::AbsDelta;
+        const std::unique_ptr<Image, ImageDestroyer> difference(
+            exact ? nullptr : CreateDiffImage(images.a, images.b, DiffMode::AbsDelta));
+        // Pixels may differ where no byte of the 24-bit form does; their
+        // pictures then hold the scaled differences.
+        if (exact || difference != nullptr) {
+            write(kPictureDifference, exact ? images.diff : difference.get());
+        }
+        const std::unique_ptr<Image, ImageDestroyer> highlight(
+            CreateDiffImage(images.a, images.b, DiffMode::Highlight));
+        if (highlight != nullptr) {
+            write(kPictureHighlight, highlight.get());
+        }
+    }
+    record.reportPicture = static_cast<std::uint8_t>(kReportPictures);
+    if (!host.PlaceReportPictures(written)) {
+        record.reportPicture = static_cast<std::uint8_t>(kPictureA);
+        throw FatalError{Failure::SaveFailed};
+    }
+}
+
 }  // namespace
 
 PairStatus StatusOf(const RunRecord& record) {
@@ -103,18 +147,22 @@ PairStatus StatusOf(const RunRecord& record) {
     return record.identical ? PairStatus::Identical : PairStatus::Different;
 }
 
-PairStatus CompareImages(const Comparison& comparison, AtomicFile* output, RunHost& host,
+PairStatus CompareImages(const Comparison& comparison, RunOutputs& outputs, RunHost& host,
                          RunRecord& record) {
     try {
         RunImages images;
         LoadBoth(comparison, host, record, images);
         if (!SameDimensions(images.a, images.b)) {
+            WriteReportPictures(comparison, outputs, host, record, images);
             throw FatalError{Failure::DimensionsDiffer};
         }
         MatchPrecision(images);
         Compare(comparison, record, images);
         if (images.diff != nullptr) {
-            Save(comparison, *output, host, record, images.diff);
+            Save(comparison, *outputs.difference, host, record, images.diff);
+        }
+        if (!record.identical) {
+            WriteReportPictures(comparison, outputs, host, record, images);
         }
     } catch (const FatalError& error) {
         record.failure = error;

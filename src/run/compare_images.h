@@ -9,6 +9,9 @@
 #include "image/atomic_file.h"
 #include "run/run_record.h"
 
+// The pictures a report shows of a pair that is not identical, as PNG.
+enum ReportPicture : unsigned { kPictureA, kPictureB, kPictureDifference, kPictureHighlight, kReportPictures };
+
 // One comparison as the command line asks for it.
 struct Comparison {
     const char* pathA = nullptr;
@@ -18,6 +21,15 @@ struct Comparison {
     std::uint64_t maxPixels = 0;     // 0: no limit
     bool ignoreAlpha = false;        // the 24-bit forms alone decide
     bool measure = false;            // fill the record's PairFacts
+    // Where a report wants the pair's pictures (null: no report).
+    const char* reportPictures[kReportPictures] = {};
+};
+
+// The files a run writes into, each made beside its path by the process
+// that puts it in place; null where none is asked for.
+struct RunOutputs {
+    AtomicFile* difference = nullptr;
+    AtomicFile* report[kReportPictures] = {};
 };
 
 // Limits on the process that does the work, where the system has workers.
@@ -38,11 +50,14 @@ public:
     // The difference picture is written and closed in `output`: put it in
     // its place. False when that failed.
     virtual bool PlaceOutput(AtomicFile& output) = 0;
+    // The report pictures in `written` (a bit per ReportPicture) are
+    // written and closed: put them in place. False when that failed.
+    virtual bool PlaceReportPictures(unsigned written) = 0;
 };
 
-// Loads both pictures, compares them and writes the difference picture
-// into `output` (made beside diffPath; null without one) when they differ.
-// The one place that catches FatalError: a failure ends up in `record`.
-// Prints nothing.
-PairStatus CompareImages(const Comparison& comparison, AtomicFile* output, RunHost& host,
+// Loads both pictures, compares them and, when they differ, writes the
+// difference picture and the report's pictures into `outputs` (A and B
+// also for pictures of different sizes). The one place that catches
+// FatalError: a failure ends up in `record`. Prints nothing.
+PairStatus CompareImages(const Comparison& comparison, RunOutputs& outputs, RunHost& host,
                          RunRecord& record);

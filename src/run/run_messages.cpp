@@ -23,16 +23,19 @@ Phase PhaseOf(RunStep step) {
     case RunStep::LoadingA:
     case RunStep::LoadingB: return Phase::Load;
     case RunStep::Comparing: return Phase::Diff;
+    // The report's pictures are saved after every phase, and worded so.
     default: return Phase::Save;
     }
 }
 
 // The file the run was at when it failed.
-const char* FileAt(RunStep step, const Comparison& comparison) {
-    switch (step) {
+const char* FileAt(const RunRecord& record, const Comparison& comparison) {
+    switch (record.failedAt) {
     case RunStep::LoadingA: return comparison.pathA;
     case RunStep::LoadingB: return comparison.pathB;
     case RunStep::Saving: return comparison.diffPath;
+    case RunStep::Reporting:
+        return record.reportPicture < kReportPictures ? comparison.reportPictures[record.reportPicture] : "";
     default: return "";
     }
 }
@@ -40,7 +43,7 @@ const char* FileAt(RunStep step, const Comparison& comparison) {
 // What a worker that ended in the middle of its step says.
 std::string Unfinished(const RunRecord& record, const Comparison& comparison) {
     const FatalError& error = record.failure;
-    const char* file = FileAt(record.failedAt, comparison);
+    const char* file = FileAt(record, comparison);
     const auto seconds = static_cast<unsigned>(error.limit);
     if (error.failure == Failure::TimedOut) {
         switch (PhaseOf(record.failedAt)) {
@@ -63,7 +66,7 @@ std::string Unfinished(const RunRecord& record, const Comparison& comparison) {
 
 std::string FailureMessage(const RunRecord& record, const Comparison& comparison) {
     const FatalError& error = record.failure;
-    const char* file = FileAt(record.failedAt, comparison);
+    const char* file = FileAt(record, comparison);
     switch (error.failure) {
     case Failure::None: return "";
     case Failure::OutOfMemory:
@@ -109,7 +112,7 @@ void PrintPhase(const RunRecord& record, const Comparison& comparison, Phase pha
         return;
     }
     const bool failedHere = record.failure.failure != Failure::None &&
-                            !BetweenPhases(record.failure.failure) &&
+                            !BetweenPhases(record.failure.failure) && record.failedAt != RunStep::Reporting &&
                             PhaseOf(record.failedAt) == phase;
     if (failedHere) {
         LogMessage("%s", FailureMessage(record, comparison).c_str());
@@ -130,4 +133,8 @@ void PrintRunMessages(const RunRecord& record, const Comparison& comparison, boo
     }
     PrintPhase(record, comparison, Phase::Diff, verbose);
     PrintPhase(record, comparison, Phase::Save, verbose);
+    if (record.failure.failure != Failure::None && !BetweenPhases(record.failure.failure) &&
+        record.failedAt == RunStep::Reporting) {
+        LogMessage("%s", FailureMessage(record, comparison).c_str());
+    }
 }

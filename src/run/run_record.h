@@ -13,7 +13,7 @@
 enum class PairStatus { Identical, Different, Failed, Missing };
 
 // Where a run is.
-enum class RunStep : std::uint8_t { LoadingA, LoadingB, Comparing, Saving };
+enum class RunStep : std::uint8_t { LoadingA, LoadingB, Comparing, Saving, Reporting };
 
 // The timed phases of a run, in their order.
 enum class Phase : std::uint8_t { Load, Diff, Save };
@@ -54,6 +54,10 @@ struct RunRecord {
     RunStep failedAt = RunStep::LoadingA;
     // The difference picture is in its place.
     bool outputPlaced = false;
+    // The report picture being written (while Reporting), and those in
+    // their place (a bit per ReportPicture).
+    std::uint8_t reportPicture = 0;
+    std::uint8_t reportPicturesPlaced = 0;
     // The run reached its end (not cut short).
     bool answered = false;
     bool measured = false;

@@ -26,13 +26,20 @@ public:
         }
     }
 
-    bool PlaceOutput(AtomicFile&) override {
-        char answer = kNotPlaced;
-        return WriteAll(control, &kPlaceOutput, 1) && ReadSome(control, &answer, 1) == 1 &&
-               answer == kPlaced;
+    bool PlaceOutput(AtomicFile&) override { return Ask(&kPlaceOutput, 1); }
+
+    bool PlaceReportPictures(unsigned written) override {
+        const char request[2] = {kPlaceReportPictures, static_cast<char>(written)};
+        return Ask(request, sizeof request);
     }
 
 private:
+    // Sends a request and waits for the parent's answer.
+    bool Ask(const char* request, std::size_t size) {
+        char answer = kNotPlaced;
+        return WriteAll(control, request, size) && ReadSome(control, &answer, 1) == 1 && answer == kPlaced;
+    }
+
     int control;
     bool preloadLibrary;
 };
@@ -65,6 +72,6 @@ int WorkerMain(int control, void* context) {
     }
 #endif
     WorkerHost host(control, job.preloadLibrary);
-    CompareImages(*job.comparison, job.output, host, *job.record);
+    CompareImages(*job.comparison, *job.outputs, host, *job.record);
     return kExitAnswered;
 }

@@ -9,7 +9,7 @@
 struct WorkerJob {
     const Comparison* comparison;
     const RunLimits* limits;
-    AtomicFile* output;
+    RunOutputs* outputs;
     RunRecord* record;  // in memory shared with the parent
     bool preloadLibrary;
 };

@@ -45,17 +45,56 @@ void CloseUnfinished(RunRecord& record, Failure failure, unsigned timeoutSeconds
     }
 }
 
-// The run in this process, where the system has no workers.
-class InProcessHost : public RunHost {
+// The files a pair's run writes into, made by this process, so that it
+// can always remove what a worker leaves half written.
+class OutputFiles {
 public:
-    explicit InProcessHost(RunRecord& runRecord) : record(runRecord) {}
-    void InputsOpen(bool) override {}
-    bool PlaceOutput(AtomicFile& output) override {
-        record.outputPlaced = output.Commit();
+    explicit OutputFiles(const Comparison& comparison) {
+        if (comparison.diffPath != nullptr) {
+            difference = std::make_unique<AtomicFile>(comparison.diffPath);
+            view.difference = difference.get();
+        }
+        for (unsigned i = 0; i < kReportPictures; ++i) {
+            if (comparison.reportPictures[i] != nullptr) {
+                report[i] = std::make_unique<AtomicFile>(comparison.reportPictures[i]);
+                view.report[i] = report[i].get();
+            }
+        }
+    }
+
+    RunOutputs& View() { return view; }
+
+    bool PlaceDifference(RunRecord& record) {
+        record.outputPlaced = difference != nullptr && difference->Commit();
         return record.outputPlaced;
     }
 
+    // Puts the report pictures in `written` in place; true when all were.
+    bool PlaceReport(unsigned written, RunRecord& record) {
+        for (unsigned i = 0; i < kReportPictures; ++i) {
+            if ((written & (1u << i)) != 0 && report[i] != nullptr && report[i]->Commit()) {
+                record.reportPicturesPlaced = static_cast<std::uint8_t>(record.reportPicturesPlaced | 1u << i);
+            }
+        }
+        return record.reportPicturesPlaced == written;
+    }
+
 private:
+    std::unique_ptr<AtomicFile> difference;
+    std::unique_ptr<AtomicFile> report[kReportPictures];
+    RunOutputs view;
+};
+
+// The run in this process, where the system has no workers.
+class InProcessHost : public RunHost {
+public:
+    InProcessHost(OutputFiles& outputFiles, RunRecord& runRecord) : files(outputFiles), record(runRecord) {}
+    void InputsOpen(bool) override {}
+    bool PlaceOutput(AtomicFile&) override { return files.PlaceDifference(record); }
+    bool PlaceReportPictures(unsigned written) override { return files.PlaceReport(written, record); }
+
+private:
+    OutputFiles& files;
     RunRecord& record;
 };
 
@@ -79,7 +118,7 @@ private:
 // A pair in the hands of a worker.
 struct Running {
     std::size_t index = 0;
-    std::unique_ptr<AtomicFile> output;
+    std::unique_ptr<OutputFiles> files;
     RunRecord* record = nullptr;  // its slot of the shared records
     WorkerJob job{};
     WorkerProcess process;
@@ -104,7 +143,7 @@ public:
 
 private:
     bool Start(Running& run);
-    void RunHere(std::size_t index, AtomicFile* output);
+    void RunHere(std::size_t index, OutputFiles& files);
     void Serve(Running& run);
     // False when the worker was started again.
     bool Reap(Running& run);
@@ -156,11 +195,11 @@ bool Pool::Start(Running& run) {
     return true;
 }
 
-void Pool::RunHere(std::size_t index, AtomicFile* output) {
+void Pool::RunHere(std::size_t index, OutputFiles& files) {
     PairRun& pair = pairs[index];
     const std::uint64_t start = QueryCounterTicks();
-    InProcessHost host(pair.record);
-    CompareImages(pair.comparison, output, host, pair.record);
+    InProcessHost host(files, pair.record);
+    CompareImages(pair.comparison, files.View(), host, pair.record);
     pair.milliseconds = ElapsedMs(QueryCounterTicks(), start);
     done[index] = true;
 }
@@ -179,27 +218,23 @@ void Pool::StartWhatFits() {
             return;
         }
         ++nextToStart;
-        // Made by this process, so that it can always remove what a worker
-        // leaves half written.
-        auto output = pair.comparison.diffPath != nullptr
-                          ? std::make_unique<AtomicFile>(pair.comparison.diffPath)
-                          : nullptr;
+        auto files = std::make_unique<OutputFiles>(pair.comparison);
         if (freeRecords.empty()) {
-            RunHere(index, output.get());
+            RunHere(index, *files);
             continue;
         }
         auto run = std::make_unique<Running>();
         run->index = index;
-        run->output = std::move(output);
+        run->files = std::move(files);
         run->record = freeRecords.back();
-        run->job = WorkerJob{&pair.comparison, &limits, run->output.get(), run->record, false};
+        run->job = WorkerJob{&pair.comparison, &limits, &run->files->View(), run->record, false};
         run->startTicks = QueryCounterTicks();
         run->deadline = timeoutTicks == 0 ? 0 : run->startTicks + timeoutTicks;
         if (Start(*run)) {
             freeRecords.pop_back();
             running.push_back(std::move(run));
         } else {
-            RunHere(index, run->output.get());
+            RunHere(index, *run->files);
         }
     }
 }
@@ -210,19 +245,24 @@ void Pool::ReportInOrder(const std::function<void(std::size_t)>& finished) {
     }
 }
 
-// Answers the worker's request to put its output in place; marks the
-// socket closed (-1) at its end.
+// Answers the worker's requests to put its files in place; marks the
+// socket closed (-1) at its end. The worker waits for each answer: the
+// record is ours meanwhile.
 void Pool::Serve(Running& run) {
     char request = 0;
-    if (ReadSome(run.process.control, &request, 1) == 1 && request == kPlaceOutput &&
-        run.output != nullptr) {
-        // The worker waits for the answer: the record is ours meanwhile.
-        run.record->outputPlaced = run.output->Commit();
-        WriteAll(run.process.control, run.record->outputPlaced ? &kPlaced : &kNotPlaced, 1);
-    } else {
+    unsigned char written = 0;
+    bool placed = false;
+    if (ReadSome(run.process.control, &request, 1) != 1) {
         CloseDescriptor(run.process.control);
         run.process.control = -1;
+        return;
     }
+    if (request == kPlaceOutput) {
+        placed = run.files->PlaceDifference(*run.record);
+    } else if (request == kPlaceReportPictures && ReadSome(run.process.control, &written, 1) == 1) {
+        placed = run.files->PlaceReport(written, *run.record);
+    }
+    WriteAll(run.process.control, placed ? &kPlaced : &kNotPlaced, 1);
 }
 
 void Pool::WaitForWorkers() {

@@ -11,8 +11,12 @@ constexpr int kExitAnswered = 0;
 // loaded first.
 constexpr int kExitNeedsLibrary = 3;
 
-// The control socket's two messages: the worker asks to put the output in
-// place, and the parent answers whether it did.
+// The control socket's messages: the worker asks to put the difference
+// picture or the report's pictures in place, and the parent answers
+// whether it did.
 constexpr char kPlaceOutput = 'P';
+// Followed by one byte: the report pictures written, a bit per
+// ReportPicture.
+constexpr char kPlaceReportPictures = 'R';
 constexpr char kPlaced = '1';
 constexpr char kNotPlaced = '0';
