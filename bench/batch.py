@@ -3,6 +3,11 @@
 worker and two), a run of glimra per pair, and odiff per pair.
 
     bench/batch.py [--pairs N] [--rounds R] [--odiff PATH] [--out docs/benchmarks-batch.md]
+    bench/batch.py --report [--pairs N] [--rounds R]
+
+With --report: a tree where every pair differs in one pixel, one
+directory run (two workers) with and one without --report, in turn; it
+prints what the report adds.
 
 The trees come from `glimra_make_corpus --batch` (1000 screenshot-like
 320x240 PNG pairs, every tenth differing in one pixel, the others the same
@@ -14,6 +19,7 @@ ranges over the rounds.
 """
 import argparse
 import os
+import shutil
 import subprocess
 
 from paired import describe, run_once
@@ -30,6 +36,35 @@ def each_pair(command, names, tree):
     return wall, cpu
 
 
+def make_tree(build, tree, pairs, every):
+    if not os.path.isdir(os.path.join(tree, "b")):
+        for side in ("a", "b"):
+            os.makedirs(os.path.join(tree, side), exist_ok=True)
+        subprocess.check_call([os.path.join(build, "bench", "glimra_make_corpus"), "--batch",
+                               tree, str(pairs), str(every)])
+
+
+def report_cost(glimra, tree, rounds):
+    a, b = os.path.join(tree, "a"), os.path.join(tree, "b")
+    report = os.path.join(tree, "report")
+    ways = {"without --report": [glimra, a, b, "--jobs=2"],
+            "with --report": [glimra, a, b, "--jobs=2", "--report=" + report]}
+    walls = {way: [] for way in ways}
+    cpus = {way: [] for way in ways}
+    for _ in range(rounds):
+        for way, command in ways.items():
+            shutil.rmtree(report, ignore_errors=True)
+            wall, cpu = run_once(command)
+            walls[way].append(wall)
+            cpus[way].append(cpu)
+    for way in ways:
+        print(f"{way}: wall {describe(walls[way], 1, ' s')}, CPU {describe(cpus[way], 1, ' s')}")
+    added = [w - o for w, o in zip(walls["with --report"], walls["without --report"])]
+    ratio = [a / o for a, o in zip(added, walls["without --report"])]
+    print(f"the report adds {describe(added, 1, ' s')} of wall time, "
+          f"{describe(ratio, 1, '')} of the comparison's")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--pairs", type=int, default=1000)
@@ -37,15 +72,17 @@ def main():
     parser.add_argument("--tree", default="/tmp/glimra-bench/batch")
     parser.add_argument("--odiff", default="/tmp/glimra-bench/node/node_modules/@odiff/linux-x64/odiff")
     parser.add_argument("--out", default=os.path.join(ROOT, "docs", "benchmarks-batch.md"))
+    parser.add_argument("--report", action="store_true")
     args = parser.parse_args()
 
     build = os.path.join(ROOT, "build-bench")
     glimra = os.path.join(build, "glimra")
-    if not os.path.isdir(os.path.join(args.tree, "b")):
-        for side in ("a", "b"):
-            os.makedirs(os.path.join(args.tree, side), exist_ok=True)
-        subprocess.check_call([os.path.join(build, "bench", "glimra_make_corpus"), "--batch",
-                               args.tree, str(args.pairs)])
+    if args.report:
+        tree = args.tree + "-differing"
+        make_tree(build, tree, args.pairs, 1)
+        report_cost(glimra, tree, args.rounds)
+        return
+    make_tree(build, args.tree, args.pairs, 10)
     names = sorted(os.listdir(os.path.join(args.tree, "a")))
     # The directory runs compare the whole tree, the per-pair runs these
     # names: both must be the same pairs.

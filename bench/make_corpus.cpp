@@ -155,9 +155,9 @@ bool WriteSet(const std::string& dir, const char* size, unsigned w, unsigned h,
 // Two trees for the batch benchmark: DIR/a/NNNN.png and DIR/b/NNNN.png,
 // `count` screenshot-like 320x240 pictures each, every one scrolled a
 // little from the last. Each pair holds the same pixels in other bytes
-// (another compression level), except every tenth, where one pixel
-// differs.
-bool WriteBatch(const std::string& dir, int count) {
+// (another compression level), except every `differing`-th, where one
+// pixel differs.
+bool WriteBatch(const std::string& dir, int count, int differing) {
     bool ok = true;
     const unsigned w = 320;
     const unsigned h = 240;
@@ -173,7 +173,7 @@ bool WriteBatch(const std::string& dir, int count) {
         char name[32];
         std::snprintf(name, sizeof name, "%04d.png", i);
         ok = Save(FIF_PNG, bitmap, dir + "/a/" + name, PNG_DEFAULT) && ok;
-        if (i % 10 == 0) {
+        if (i % differing == 0) {
             Bump(FreeImage_GetScanLine(bitmap, static_cast<int>(h / 2)) + 3 * (w / 2), 3);
         }
         ok = Save(FIF_PNG, bitmap, dir + "/b/" + name, PNG_Z_BEST_SPEED) && ok;
@@ -185,11 +185,12 @@ bool WriteBatch(const std::string& dir, int count) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == "--batch") {
-        return WriteBatch(argv[2], std::atoi(argv[3])) ? 0 : 1;
+    if ((argc == 4 || argc == 5) && std::string(argv[1]) == "--batch") {
+        return WriteBatch(argv[2], std::atoi(argv[3]), argc == 5 ? std::max(1, std::atoi(argv[4])) : 10) ? 0 : 1;
     }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output directory>\n       %s --batch <directory> <count>\n",
+        std::fprintf(stderr,
+                     "usage: %s <output directory>\n       %s --batch <directory> <count> [every Nth differs]\n",
                      argv[0], argv[0]);
         return 2;
     }
