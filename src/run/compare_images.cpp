@@ -36,7 +36,9 @@ void LoadBoth(const Comparison& comparison, RunHost& host, RunRecord& record, Ru
     // The same bytes decode to the same pixels: B is A, and every message,
     // timer line and answer stays what two loads give.
     const bool sameBytes = FilesHaveSameBytes(fileA.get(), fileB.get());
-    host.InputsOpen(NeedsPictureLibrary(fileA.get(), comparison.diffPath) ||
+    // A report's pictures are written the way difference pictures are.
+    const char* output = comparison.diffPath != nullptr ? comparison.diffPath : comparison.reportPictures[kPictureA];
+    host.InputsOpen(NeedsPictureLibrary(fileA.get(), output) ||
                     (!sameBytes && NeedsPictureLibrary(fileB.get(), nullptr)));
 
     // Where the 24-bit forms alone decide, nothing else is kept.
