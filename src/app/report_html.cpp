@@ -338,8 +338,6 @@ void AssignReportPictures(std::vector<BatchPair>& pairs, const std::string& dir)
         for (unsigned which = 0; which < kReportPictures && pairs[i].compare; ++which) {
             pairs[i].reportPictures[which] = ReportPicturePath(dir, i, static_cast<ReportPicture>(which));
         }
-        // Its pictures are written through the picture library.
-        pairs[i].needsLibrary = pairs[i].needsLibrary || pairs[i].compare;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "image/image_file.h"
+#include "image/png_writer.h"
 #include "platform/platform.h"
 #include "run/same_bytes.h"
 #include "run/scoped_timer.h"
@@ -36,9 +37,7 @@ void LoadBoth(const Comparison& comparison, RunHost& host, RunRecord& record, Ru
     // The same bytes decode to the same pixels: B is A, and every message,
     // timer line and answer stays what two loads give.
     const bool sameBytes = FilesHaveSameBytes(fileA.get(), fileB.get());
-    // A report's pictures are written the way difference pictures are.
-    const char* output = comparison.diffPath != nullptr ? comparison.diffPath : comparison.reportPictures[kPictureA];
-    host.InputsOpen(NeedsPictureLibrary(fileA.get(), output) ||
+    host.InputsOpen(NeedsPictureLibrary(fileA.get(), comparison.diffPath) ||
                     (!sameBytes && NeedsPictureLibrary(fileB.get(), nullptr)));
 
     // Where the 24-bit forms alone decide, nothing else is kept.
@@ -111,9 +110,10 @@ void WriteReportPictures(const Comparison& comparison, RunOutputs& outputs, RunH
     }
     record.step = RunStep::Reporting;
     unsigned written = 0;
+    PngWriter writer;
     const auto write = [&](ReportPicture which, const Image* image) {
         record.reportPicture = static_cast<std::uint8_t>(which);
-        SaveImageFile(image, comparison.reportPictures[which], *outputs.report[which]);
+        writer.Write(image, *outputs.report[which]);
         written |= 1u << which;
     };
     write(kPictureA, images.a);
