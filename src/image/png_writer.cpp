@@ -9,6 +9,7 @@
 
 #include "common/log.h"
 #include "image/png_rows.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -38,6 +39,18 @@ bool WriteChunk(std::FILE* file, const char* type, const std::uint8_t* data, std
 
 }  // namespace
 
+PngWriter::Block::~Block() { FreeBuffer(data, size); }
+
+bool PngWriter::Block::Reserve(std::size_t bytes) {
+    if (bytes <= size) {
+        return true;
+    }
+    FreeBuffer(data, size);
+    data = static_cast<std::uint8_t*>(AllocateBuffer(bytes, 16));
+    size = data != nullptr ? bytes : 0;
+    return data != nullptr;
+}
+
 PngWriter::PngWriter() : compressor(libdeflate_alloc_compressor(1)) {}
 
 PngWriter::~PngWriter() { libdeflate_free_compressor(compressor); }
@@ -48,28 +61,20 @@ void PngWriter::Write(const Image* image, AtomicFile& file) {
     // Rows led by their filter byte (0: none), red-green-blue.
     const std::size_t rowBytes = 1 + 3 * width;
     const std::size_t rawSize = rowBytes * height;
-    if (rawSize > capacity) {
-        raw.reset(new (std::nothrow) std::uint8_t[rawSize]);
-        capacity = raw != nullptr ? rawSize : 0;
-    }
-    if (raw == nullptr || compressor == nullptr) {
+    if (compressor == nullptr || !raw.Reserve(rawSize)) {
         OutOfMemory(image);
     }
     for (std::size_t y = 0; y < height; ++y) {
-        std::uint8_t* row = raw.get() + y * rowBytes;
+        std::uint8_t* row = raw.data + y * rowBytes;
         row[0] = 0;
         // Blue-green-red to red-green-blue is the same swap.
         SwapRedAndBlue(image->pixels + y * 3 * width, row + 1, width);
     }
     const std::size_t bound = libdeflate_zlib_compress_bound(compressor, rawSize);
-    if (bound > streamCapacity) {
-        stream.reset(new (std::nothrow) std::uint8_t[bound]);
-        streamCapacity = stream != nullptr ? bound : 0;
-    }
-    if (stream == nullptr) {
+    if (!stream.Reserve(bound)) {
         OutOfMemory(image);
     }
-    const std::size_t streamSize = libdeflate_zlib_compress(compressor, raw.get(), rawSize, stream.get(), bound);
+    const std::size_t streamSize = libdeflate_zlib_compress(compressor, raw.data, rawSize, stream.data, bound);
 
     std::uint8_t header[13];
     PutBigEndian32(header, static_cast<std::uint32_t>(width));
@@ -83,7 +88,7 @@ void PngWriter::Write(const Image* image, AtomicFile& file) {
     // A chunk holds at most 2^31 - 1 bytes.
     constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
     for (std::size_t at = 0; written && at < streamSize; at += kMaxChunk) {
-        written = WriteChunk(out, "IDAT", stream.get() + at, std::min(kMaxChunk, streamSize - at));
+        written = WriteChunk(out, "IDAT", stream.data + at, std::min(kMaxChunk, streamSize - at));
     }
     written = written && WriteChunk(out, "IEND", nullptr, 0);
     if (!file.Close() || !written) {

@@ -27,9 +27,16 @@ public:
     void Write(const Image* image, AtomicFile& file);
 
 private:
+    // Blocks of the kind pictures get (a few huge-page faults each), each
+    // grown to the largest size asked of it.
+    struct Block {
+        std::uint8_t* data = nullptr;
+        std::size_t size = 0;
+        ~Block();
+        bool Reserve(std::size_t bytes);
+    };
+
     libdeflate_compressor* compressor;
-    std::size_t capacity = 0;
-    std::unique_ptr<std::uint8_t[]> raw;
-    std::unique_ptr<std::uint8_t[]> stream;
-    std::size_t streamCapacity = 0;
+    Block raw;
+    Block stream;
 };
