@@ -1,6 +1,7 @@
 #include "app/report.h"
 
 #include "common/log.h"
+#include "image/atomic_file.h"
 #include "run/run_messages.h"
 
 void StatusCounts::Add(const BatchPair& pair) {
@@ -67,4 +68,28 @@ std::string FactsFields(const PairFacts& facts) {
     }
     return json + FormatMessage(",\"largestDelta\":%d,\"samples\":\"%s\",\"alpha\":%s", s.largestDelta,
                                 SamplesName(facts.samples), facts.alpha ? "true" : "false");
+}
+
+std::string OutcomeFields(const BatchPair& pair, const PairRun& run) {
+    std::string json = std::string(",\"status\":\"") + StatusName(pair.status) + "\"";
+    if (pair.status == PairStatus::Missing) {
+        json += std::string(",\"missing\":\"") + (pair.missingA ? "a" : "b") + "\"";
+    }
+    if (pair.status == PairStatus::Failed) {
+        json += ",\"message\":" + JsonString(FailureText(pair, run));
+    }
+    if (pair.compare && run.record.measured) {
+        json += FactsFields(run.record.facts);
+    }
+    return json;
+}
+
+bool SaveReportFile(const std::string& path, const std::string& text, std::FILE* complaints) {
+    AtomicFile file(path.c_str());
+    const bool written = file.Stream() != nullptr &&
+                         std::fwrite(text.data(), 1, text.size(), file.Stream()) == text.size() && file.Commit();
+    if (!written) {
+        std::fprintf(complaints, "Failed to save %s\n", path.c_str());
+    }
+    return written;
 }

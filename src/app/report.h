@@ -76,5 +76,11 @@ std::uint64_t PixelCount(const PairFacts& facts);
 std::string JsonString(const std::string& text);
 // The facts of a compared pair as JSON members, each led by a comma.
 std::string FactsFields(const PairFacts& facts);
+// How a pair came out as JSON members, each led by a comma: its status,
+// which side is missing, why it failed, and the facts of a compared pair.
+std::string OutcomeFields(const BatchPair& pair, const PairRun& run);
+// Writes `text` to `path` whole or not at all; says on `complaints` when
+// it could not.
+bool SaveReportFile(const std::string& path, const std::string& text, std::FILE* complaints);
 // A pair's line for people, as the people's report gives it.
 std::string PeopleLine(const BatchPair& pair, const PairRun& run, bool withTime);

@@ -269,17 +269,7 @@ public:
     void Pair(const BatchPair& pair, const PairRun& run) override {
         std::string json = FormatMessage("{\"index\":%zu,\"name\":", entries.size()) + JsonString(pair.name) +
                            ",\"a\":" + JsonString(pair.pathA) + ",\"b\":" + JsonString(pair.pathB) +
-                           ",\"status\":\"" + StatusName(pair.status) + "\"";
-        if (pair.status == PairStatus::Missing) {
-            json += std::string(",\"missing\":\"") + (pair.missingA ? "a" : "b") + "\"";
-        }
-        if (pair.status == PairStatus::Failed) {
-            json += ",\"message\":" + JsonString(FailureText(pair, run));
-        }
-        if (pair.compare && run.record.measured) {
-            json += FactsFields(run.record.facts);
-        }
-        json += ",\"pictures\":{";
+                           OutcomeFields(pair, run) + ",\"pictures\":{";
         const char* comma = "";
         for (unsigned i = 0; i < kReportPictures && pair.compare; ++i) {
             if ((run.record.reportPicturesPlaced & (1u << i)) != 0) {
@@ -299,15 +289,7 @@ public:
         }
         page += "]}";
         page += kPageTail;
-        const std::string path = dir + "/index.html";
-        AtomicFile file(path.c_str());
-        const bool written = file.Stream() != nullptr &&
-                             std::fwrite(page.data(), 1, page.size(), file.Stream()) == page.size() &&
-                             file.Commit();
-        if (!written) {
-            std::fprintf(complaints, "Failed to save %s\n", path.c_str());
-        }
-        return written;
+        return SaveReportFile(dir + "/index.html", page, complaints);
     }
 
 private:

@@ -8,17 +8,7 @@ namespace {
 std::string JsonLine(const BatchPair& pair, const PairRun& run) {
     std::string json = "{\"schema\":1,\"name\":" + JsonString(pair.name) + ",\"a\":" +
                        JsonString(pair.pathA) + ",\"b\":" + JsonString(pair.pathB) + ",\"diff\":" +
-                       (pair.diffPath.empty() ? "null" : JsonString(pair.diffPath)) +
-                       ",\"status\":\"" + StatusName(pair.status) + "\"";
-    if (pair.status == PairStatus::Missing) {
-        json += std::string(",\"missing\":\"") + (pair.missingA ? "a" : "b") + "\"";
-    }
-    if (pair.status == PairStatus::Failed) {
-        json += ",\"message\":" + JsonString(FailureText(pair, run));
-    }
-    if (pair.compare && run.record.measured) {
-        json += FactsFields(run.record.facts);
-    }
+                       (pair.diffPath.empty() ? "null" : JsonString(pair.diffPath)) + OutcomeFields(pair, run);
     if (pair.compare) {
         json += FormatMessage(",\"milliseconds\":%.1f", run.milliseconds);
     }

@@ -2,7 +2,6 @@
 
 #include "app/report.h"
 #include "common/log.h"
-#include "image/atomic_file.h"
 
 namespace {
 
@@ -53,14 +52,7 @@ public:
         const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites" + totals +
                                 ">\n  <testsuite name=\"glimra\"" + totals + ">\n" + cases +
                                 "  </testsuite>\n</testsuites>\n";
-        AtomicFile file(path);
-        const bool written = file.Stream() != nullptr &&
-                             std::fwrite(xml.data(), 1, xml.size(), file.Stream()) == xml.size() &&
-                             file.Commit();
-        if (!written) {
-            std::fprintf(complaints, "Failed to save %s\n", path);
-        }
-        return written;
+        return SaveReportFile(path, xml, complaints);
     }
 
 private:
