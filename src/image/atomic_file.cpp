@@ -53,6 +53,14 @@ bool AtomicFile::Close() {
     return !failed;
 }
 
+bool AtomicFile::CommitWrittenElsewhere() {
+    if (file != nullptr) {
+        failed |= std::fclose(file) != 0;
+        file = nullptr;
+    }
+    return Commit();
+}
+
 bool AtomicFile::Commit() {
     if (!Close() || !ReplaceFileAtomically(tempPath.c_str(), target.c_str())) {
         return false;

@@ -25,6 +25,10 @@ public:
     // Closes the file if still open and puts it in the target's place.
     // False when any step failed; the target is then as it was.
     bool Commit();
+    // The same for a file that another process (a worker, through its copy
+    // of the descriptor) has written, flushed to the device and closed:
+    // this handle only closes.
+    bool CommitWrittenElsewhere();
 
 private:
     std::string target;

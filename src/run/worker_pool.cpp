@@ -64,15 +64,16 @@ public:
 
     RunOutputs& View() { return view; }
 
-    bool PlaceDifference(RunRecord& record) {
-        record.outputPlaced = difference != nullptr && difference->Commit();
+    // `elsewhere`: a worker wrote and synced the files.
+    bool PlaceDifference(RunRecord& record, bool elsewhere) {
+        record.outputPlaced = difference != nullptr && Place(*difference, elsewhere);
         return record.outputPlaced;
     }
 
     // Puts the report pictures in `written` in place; true when all were.
-    bool PlaceReport(unsigned written, RunRecord& record) {
+    bool PlaceReport(unsigned written, RunRecord& record, bool elsewhere) {
         for (unsigned i = 0; i < kReportPictures; ++i) {
-            if ((written & (1u << i)) != 0 && report[i] != nullptr && report[i]->Commit()) {
+            if ((written & (1u << i)) != 0 && report[i] != nullptr && Place(*report[i], elsewhere)) {
                 record.reportPicturesPlaced = static_cast<std::uint8_t>(record.reportPicturesPlaced | 1u << i);
             }
         }
@@ -80,6 +81,10 @@ public:
     }
 
 private:
+    static bool Place(AtomicFile& file, bool elsewhere) {
+        return elsewhere ? file.CommitWrittenElsewhere() : file.Commit();
+    }
+
     std::unique_ptr<AtomicFile> difference;
     std::unique_ptr<AtomicFile> report[kReportPictures];
     RunOutputs view;
@@ -90,8 +95,8 @@ class InProcessHost : public RunHost {
 public:
     InProcessHost(OutputFiles& outputFiles, RunRecord& runRecord) : files(outputFiles), record(runRecord) {}
     void InputsOpen(bool) override {}
-    bool PlaceOutput(AtomicFile&) override { return files.PlaceDifference(record); }
-    bool PlaceReportPictures(unsigned written) override { return files.PlaceReport(written, record); }
+    bool PlaceOutput(AtomicFile&) override { return files.PlaceDifference(record, false); }
+    bool PlaceReportPictures(unsigned written) override { return files.PlaceReport(written, record, false); }
 
 private:
     OutputFiles& files;
@@ -258,9 +263,9 @@ void Pool::Serve(Running& run) {
         return;
     }
     if (request == kPlaceOutput) {
-        placed = run.files->PlaceDifference(*run.record);
+        placed = run.files->PlaceDifference(*run.record, true);
     } else if (request == kPlaceReportPictures && ReadSome(run.process.control, &written, 1) == 1) {
-        placed = run.files->PlaceReport(written, *run.record);
+        placed = run.files->PlaceReport(written, *run.record, true);
     }
     WriteAll(run.process.control, placed ? &kPlaced : &kNotPlaced, 1);
 }
