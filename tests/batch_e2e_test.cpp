@@ -2,6 +2,7 @@
 // people, as JSON lines and as JUnit, in input order whatever the number
 // of workers.
 #include "support/e2e_fixture.h"
+#include "support/png_files.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -258,6 +259,27 @@ TEST_F(Batch, TheReportHoldsPicturesOfThePairsNotIdentical) {
     EXPECT_EQ(refused.exitStatus, 1);
     EXPECT_EQ(refused.output, "Cannot write the report to " + Path("a-file") + "\n");
     EXPECT_EQ(ReadFileBytes(Path("a-file")), "kept");
+}
+
+TEST_F(Batch, TheReportShowsAPlainPngAsItIsAndEncodesAnyOtherAnew) {
+    // 4 x 2 RGB, rows unfiltered: a browser shows these samples as they
+    // are, unless a gAMA chunk asks it to adjust them.
+    const std::string rows("\0abcdefghijkl\0mnopqrstuvwx", 26);
+    std::string changed = rows;
+    changed[5] = 'Z';
+    const std::string gamma = PngChunk("gAMA", std::string("\x00\x00\xb1\x8f", 4));
+    for (const char* sub : {"a", "b"}) {
+        std::filesystem::create_directories(Path(sub));
+    }
+    WriteFileBytes(Path("a/1-plain.png"), MakePng(4, 2, 8, 2, rows));
+    WriteFileBytes(Path("b/1-plain.png"), MakePng(4, 2, 8, 2, changed));
+    WriteFileBytes(Path("a/2-gamma.png"), MakePng(4, 2, 8, 2, rows, gamma));
+    WriteFileBytes(Path("b/2-gamma.png"), MakePng(4, 2, 8, 2, changed, gamma));
+    EXPECT_EQ(Run({Path("a"), Path("b"), "--report=" + Path("report")}).exitStatus, 1);
+    EXPECT_EQ(ReadFileBytes(Path("report/pictures/0-a.png")), ReadFileBytes(Path("a/1-plain.png")));
+    EXPECT_EQ(ReadFileBytes(Path("report/pictures/0-b.png")), ReadFileBytes(Path("b/1-plain.png")));
+    EXPECT_NE(ReadFileBytes(Path("report/pictures/1-a.png")), ReadFileBytes(Path("a/2-gamma.png")));
+    EXPECT_EQ(Run({Path("report/pictures/1-a.png"), Path("a/2-gamma.png")}).exitStatus, 0);
 }
 
 }  // namespace

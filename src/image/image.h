@@ -34,6 +34,10 @@ struct Image {
     // The file stores transparency: an alpha channel, a tRNS chunk, a
     // transparent palette index. A picture that stores none is opaque.
     bool storesAlpha = false;
+    // The file is a PNG that a browser shows exactly as the 24-bit form:
+    // 8-bit samples, no transparency, no chunk asking for colour
+    // management. A report may show its bytes instead of encoding anew.
+    bool shownAsIs = false;
     // Bits8 only: each pixel's alpha, one byte, rows packed; null where
     // every pixel is opaque (255).
     std::uint8_t* alpha = nullptr;

@@ -212,6 +212,21 @@ bool IsPictureFile(std::FILE* file) {
     return FreeImage().GetFileTypeFromHandle(&io, file, 0) != FIF_UNKNOWN;
 }
 
+void CopyImageFile(std::FILE* source, AtomicFile& file) {
+    char buffer[64 * 1024];
+    bool copied = source != nullptr && file.Stream() != nullptr && std::fseek(source, 0, SEEK_SET) == 0;
+    while (copied) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, source);
+        copied = std::fwrite(buffer, 1, got, file.Stream()) == got && !std::ferror(source);
+        if (got < sizeof buffer) {
+            break;
+        }
+    }
+    if (!file.Close() || !copied) {
+        throw FatalError{Failure::SaveFailed};
+    }
+}
+
 std::string DifferencePicturePath(const std::string& path) {
     if (!FreeImageLoaded()) {
         return path;

@@ -50,6 +50,11 @@ bool NeedsPictureLibrary(std::FILE* input, const char* outputPath);
 // (PreloadFreeImage); without it, any file counts.
 bool IsPictureFile(std::FILE* file);
 
+// Copies the whole of `source` (an open picture file, read from its
+// start) into `file` and flushes and closes it. Throws FatalError
+// (SaveFailed) on any failure.
+void CopyImageFile(std::FILE* source, AtomicFile& file);
+
 // Where a difference picture meant for `path` can go: `path` itself, or,
 // where the library's format for that name cannot hold 24 bits a pixel
 // (GIF), a PNG file beside it named `path` + ".png". Asks the library only

@@ -189,6 +189,8 @@ struct Chunks {
     bool haveKey = false;
     std::uint16_t key[3] = {0, 0, 0};
     bool storesAlpha = false;
+    // A gAMA, cHRM, sRGB or iCCP chunk: a browser adjusts what it shows.
+    bool colourManaged = false;
     bool haveHeader = false;
     bool inData = false;
     bool dataDone = false;  // an ancillary chunk came after IDAT
@@ -289,6 +291,9 @@ const char* TakeChunk(const std::uint8_t* type, const std::uint8_t* data, std::u
     }
     if ((type[0] & 0x20) == 0) {
         return "unknown critical chunk";
+    }
+    for (const char* managed : {"gAMA", "cHRM", "sRGB", "iCCP"}) {
+        chunks.colourManaged = chunks.colourManaged || std::memcmp(type, managed, 4) == 0;
     }
     chunks.dataDone = chunks.inData;
     return nullptr;
@@ -580,5 +585,7 @@ ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels,
     } else if (alpha) {
         alphaCollector.Attach(image);
     }
+    image->shownAsIs = header.depth == 8 && !chunks.storesAlpha && !chunks.colourManaged &&
+                       (header.colourType == kRgb || header.colourType == kGrey || header.colourType == kPalette);
     return ReadResult{image, nullptr};
 }

@@ -10,8 +10,11 @@
 
 namespace {
 
-// The pictures of a run, destroyed whichever way it ends.
+// The pictures of a run, destroyed whichever way it ends, and the files
+// they came from, open until then.
 struct RunImages {
+    PictureFile fileA;
+    PictureFile fileB;
     Image* a = nullptr;
     Image* b = nullptr;
     Image* diff = nullptr;
@@ -31,21 +34,23 @@ struct RunImages {
 void LoadBoth(const Comparison& comparison, RunHost& host, RunRecord& record, RunImages& images) {
     ScopedTimer timer(record, Phase::Load);
     record.step = RunStep::LoadingA;
-    const PictureFile fileA = OpenPictureFile(comparison.pathA);
+    images.fileA = OpenPictureFile(comparison.pathA);
     record.step = RunStep::LoadingB;
-    const PictureFile fileB = OpenPictureFile(comparison.pathB);
+    images.fileB = OpenPictureFile(comparison.pathB);
+    std::FILE* fileA = images.fileA.get();
+    std::FILE* fileB = images.fileB.get();
     // The same bytes decode to the same pixels: B is A, and every message,
     // timer line and answer stays what two loads give.
-    const bool sameBytes = FilesHaveSameBytes(fileA.get(), fileB.get());
-    host.InputsOpen(NeedsPictureLibrary(fileA.get(), comparison.diffPath) ||
-                    (!sameBytes && NeedsPictureLibrary(fileB.get(), nullptr)));
+    const bool sameBytes = FilesHaveSameBytes(fileA, fileB);
+    host.InputsOpen(NeedsPictureLibrary(fileA, comparison.diffPath) ||
+                    (!sameBytes && NeedsPictureLibrary(fileB, nullptr)));
 
     // Where the 24-bit forms alone decide, nothing else is kept.
     const bool deepSamples = !comparison.ignoreAlpha;
     record.step = RunStep::LoadingA;
-    images.a = LoadImageFile(fileA.get(), comparison.maxPixels, deepSamples);
+    images.a = LoadImageFile(fileA, comparison.maxPixels, deepSamples);
     record.step = RunStep::LoadingB;
-    images.b = sameBytes ? images.a : LoadImageFile(fileB.get(), comparison.maxPixels, deepSamples);
+    images.b = sameBytes ? images.a : LoadImageFile(fileB, comparison.maxPixels, deepSamples);
     // glibc raises its mapping threshold once the first library frame is
     // freed, so the second one came from the heap and stays there when
     // freed: hand it back before the difference picture adds to the peak.
@@ -111,13 +116,18 @@ void WriteReportPictures(const Comparison& comparison, RunOutputs& outputs, RunH
     record.step = RunStep::Reporting;
     unsigned written = 0;
     PngWriter writer;
-    const auto write = [&](ReportPicture which, const Image* image) {
+    // A PNG a browser shows as the comparison saw it goes as it is.
+    const auto write = [&](ReportPicture which, const Image* image, std::FILE* file) {
         record.reportPicture = static_cast<std::uint8_t>(which);
-        writer.Write(image, *outputs.report[which]);
+        if (file != nullptr && image->shownAsIs) {
+            CopyImageFile(file, *outputs.report[which]);
+        } else {
+            writer.Write(image, *outputs.report[which]);
+        }
         written |= 1u << which;
     };
-    write(kPictureA, images.a);
-    write(kPictureB, images.b);
+    write(kPictureA, images.a, images.fileA.get());
+    write(kPictureB, images.b, images.b == images.a ? images.fileA.get() : images.fileB.get());
     if (SameDimensions(images.a, images.b)) {
         const bool exact = images.diff != nullptr && comparison.mode == DiffMode::AbsDelta;
         const std::unique_ptr<Image, ImageDestroyer> difference(
@@ -125,12 +135,12 @@ void WriteReportPictures(const Comparison& comparison, RunOutputs& outputs, RunH
         // Pixels may differ where no byte of the 24-bit form does; their
         // pictures then hold the scaled differences.
         if (exact || difference != nullptr) {
-            write(kPictureDifference, exact ? images.diff : difference.get());
+            write(kPictureDifference, exact ? images.diff : difference.get(), nullptr);
         }
         const std::unique_ptr<Image, ImageDestroyer> highlight(
             CreateDiffImage(images.a, images.b, DiffMode::Highlight));
         if (highlight != nullptr) {
-            write(kPictureHighlight, highlight.get());
+            write(kPictureHighlight, highlight.get(), nullptr);
         }
     }
     record.reportPicture = static_cast<std::uint8_t>(kReportPictures);
