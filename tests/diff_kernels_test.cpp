@@ -255,4 +255,22 @@ TEST(CreateDiffImage, OnePixelDifferenceHasAZeroTail) {
     DestroyImage(diff);
 }
 
+TEST(CreateDiffImage, DeepPlanesTakePartOnlyWhereBothPicturesHoldThem) {
+    // A 16-bit picture against an 8-bit one that was not matched to it:
+    // the 8-bit forms decide, and the missing plane is never read.
+    Image* deep = CreateImage(4, 3);
+    Image* flat = CreateImage(4, 3);
+    const std::size_t payload = ImagePayloadSize(4, 3);
+    std::memset(deep->pixels, 9, payload);
+    std::memset(flat->pixels, 9, payload);
+    deep->samples = Samples::Bits16;
+    deep->deep = AllocatePlane(DeepPlaneSize(4, 3, Samples::Bits16));
+    std::memset(deep->deep, 0x77, DeepPlaneSize(4, 3, Samples::Bits16));
+    EXPECT_EQ(CreateDiffImage(deep, flat, DiffMode::AbsDelta), nullptr);
+    EXPECT_FALSE(ImagesDiffer(flat, deep));
+    EXPECT_EQ(MeasureDifference(deep, flat).differingPixels, 0u);
+    DestroyImage(deep);
+    DestroyImage(flat);
+}
+
 }  // namespace

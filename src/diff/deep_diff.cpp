@@ -7,9 +7,12 @@
 DeepPair::DeepPair(const Image* imageA, const Image* imageB)
     : a(imageA),
       b(imageB),
-      active(imageA->samples != Samples::Bits8 || imageA->storesAlpha || imageB->storesAlpha),
-      deepRowBytes(a->samples == Samples::Bits8 ? 0 : DeepPlaneSize(a->width, 1, a->samples)) {
-    if (active && a->samples == Samples::Bits8) {
+      samples(imageA->samples == imageB->samples && imageA->deep != nullptr && imageB->deep != nullptr
+                  ? imageA->samples
+                  : Samples::Bits8),
+      active(samples != Samples::Bits8 || imageA->storesAlpha || imageB->storesAlpha),
+      deepRowBytes(samples == Samples::Bits8 ? 0 : DeepPlaneSize(a->width, 1, samples)) {
+    if (active && samples == Samples::Bits8) {
         opaqueRow.assign(static_cast<std::size_t>(a->width), 255);
     }
 }
@@ -28,7 +31,7 @@ bool DeepPair::RowsEqual(std::int32_t y) const {
     if (!active) {
         return true;
     }
-    if (a->samples == Samples::Bits8) {
+    if (samples == Samples::Bits8) {
         return std::memcmp(AlphaRow(a, y), AlphaRow(b, y), static_cast<std::size_t>(a->width)) == 0;
     }
     return std::memcmp(DeepRow(a, y), DeepRow(b, y), deepRowBytes) == 0;
@@ -58,7 +61,7 @@ int FloatDelta(float a, float b) {
 int DeepPair::PixelDelta(std::int32_t x, std::int32_t y) const {
     const auto column = static_cast<std::size_t>(x);
     int delta = 0;
-    switch (a->samples) {
+    switch (samples) {
     case Samples::Bits8: {
         const int alphaA = AlphaRow(a, y)[column];
         const int alphaB = AlphaRow(b, y)[column];

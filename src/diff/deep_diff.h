@@ -17,7 +17,7 @@ public:
     bool Active() const { return active; }
     // Whether the alphas take part (either picture stores transparency).
     bool AlphaTakesPart() const { return a->storesAlpha || b->storesAlpha; }
-    Samples ComparedSamples() const { return a->samples; }
+    Samples ComparedSamples() const { return samples; }
 
     bool RowsEqual(std::int32_t y) const;
     // How much pixel (x, y) differs beyond its 24-bit form, in 8-bit units:
@@ -33,6 +33,9 @@ private:
 
     const Image* a;
     const Image* b;
+    // Deep planes take part only where both pictures hold the same kind
+    // (MatchSamples sees to that); otherwise the 8-bit forms and alphas do.
+    Samples samples;
     bool active;
     std::size_t deepRowBytes;
     // The alpha row of a picture that has no alpha plane: all opaque.
