@@ -39,8 +39,6 @@ TEST_F(Worker, KilledWhileSavingItLeavesNoFile) {
     WriteFileBytes(Path("d.png"), "earlier file");
     RunningProcess run = StartProcess(std::getenv("GLIMRA_BINARY"),
                                       {"-v", Path("a.bmp"), Path("b.bmp"), Path("d.png")});
-    const long worker = WorkerOf(run);
-    ASSERT_GT(worker, 0);
     // The encoder has begun once the temporary file beside d.png grows.
     ASSERT_TRUE(WaitUntil([&] {
         for (const std::string& name : TempFilesIn(dir)) {
@@ -50,7 +48,11 @@ TEST_F(Worker, KilledWhileSavingItLeavesNoFile) {
         }
         return false;
     }));
-    kill(static_cast<pid_t>(worker), SIGKILL);
+    // The worker that is writing it, asked now: on a loaded machine the
+    // first one found may not be the one still running.
+    const long worker = WorkerOf(run);
+    ASSERT_GT(worker, 0);
+    ASSERT_EQ(kill(static_cast<pid_t>(worker), SIGKILL), 0);
     const ProcessResult result = FinishProcess(run);
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(Normalised(result.output),
