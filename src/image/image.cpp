@@ -43,11 +43,14 @@ Image* CreateImage(std::int32_t width, std::int32_t height) {
         }
     }
     if (image == nullptr) {
-        throw FatalError{Failure::OutOfMemory, static_cast<std::uint64_t>(width),
-                         static_cast<std::uint64_t>(height), 0};
+        FailOutOfMemory(width, height);
     }
     ZeroTail(image);
     return image;
+}
+
+void FailOutOfMemory(std::int32_t width, std::int32_t height) {
+    throw FatalError{Failure::OutOfMemory, static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height), 0};
 }
 
 void DestroyImage(Image* image) {
@@ -127,8 +130,7 @@ void ReduceToEightBits(Image* image) {
         if (value != 255 && alpha == nullptr) {
             alpha = static_cast<std::uint8_t*>(AllocatePlane(pixels));
             if (alpha == nullptr) {
-                throw FatalError{Failure::OutOfMemory, static_cast<std::uint64_t>(image->width),
-                                 static_cast<std::uint64_t>(image->height), 0};
+                FailOutOfMemory(image->width, image->height);
             }
             std::memset(alpha, 255, i);
         }

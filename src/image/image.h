@@ -58,6 +58,8 @@ std::size_t ImageBufferSize(std::int32_t width, std::int32_t height);
 // for the caller to fill. Width and height must not be negative. When
 // memory runs out it throws FatalError (OutOfMemory).
 Image* CreateImage(std::int32_t width, std::int32_t height);
+// Throws FatalError (OutOfMemory) for a picture of the given size.
+[[noreturn]] void FailOutOfMemory(std::int32_t width, std::int32_t height);
 // Frees the picture and its planes.
 void DestroyImage(Image* image);
 

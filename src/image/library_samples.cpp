@@ -7,11 +7,6 @@
 
 namespace {
 
-[[noreturn]] void OutOfMemory(std::int32_t width, std::int32_t height) {
-    throw FatalError{Failure::OutOfMemory, static_cast<std::uint64_t>(width),
-                     static_cast<std::uint64_t>(height), 0};
-}
-
 // Row y of the picture, top row 0: the library keeps the bottom row first.
 const BYTE* RowOf(const FreeImageLibrary& library, FIBITMAP* bitmap, std::int32_t y) {
     const auto height = static_cast<std::size_t>(library.GetHeight(bitmap));
@@ -92,7 +87,7 @@ Image* FloatPicture(const FreeImageLibrary& library, FIBITMAP* bitmap) {
     const std::size_t channels = type == FIT_FLOAT ? 1 : type == FIT_RGBF ? 3 : 4;
     OwnedPlane plane(DeepPlaneSize(width, height, Samples::Float));
     if (plane.Data() == nullptr) {
-        OutOfMemory(width, height);
+        FailOutOfMemory(width, height);
     }
     Image* image = CreateImage(width, height);
     auto* deep = static_cast<float*>(plane.Data());
@@ -150,7 +145,7 @@ void NativeSamples::ReadDeep(const FreeImageLibrary& library, FIBITMAP* bitmap) 
     const std::size_t channels = type == FIT_UINT16 ? 1 : type == FIT_RGB16 ? 3 : 4;
     deep = std::make_unique<OwnedPlane>(DeepPlaneSize(width, height, Samples::Bits16));
     if (deep->Data() == nullptr) {
-        OutOfMemory(width, height);
+        FailOutOfMemory(width, height);
     }
     auto* out = static_cast<std::uint16_t*>(deep->Data());
     for (std::int32_t y = 0; y < height; ++y) {
@@ -177,7 +172,7 @@ void NativeSamples::ReadAlpha(const FreeImageLibrary& library, FIBITMAP* bitmap,
     alpha = std::make_unique<AlphaCollector>(width, height);
     const std::unique_ptr<std::uint8_t[]> row(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(width)]);
     if (row == nullptr) {
-        OutOfMemory(width, height);
+        FailOutOfMemory(width, height);
     }
     for (std::int32_t y = 0; y < height; ++y) {
         const BYTE* line = RowOf(library, bitmap, y);
@@ -190,7 +185,7 @@ void NativeSamples::ReadAlpha(const FreeImageLibrary& library, FIBITMAP* bitmap,
             }
         }
         if (!alpha->TakeRow(y, row.get())) {
-            OutOfMemory(width, height);
+            FailOutOfMemory(width, height);
         }
     }
     storesAlpha = true;

@@ -32,11 +32,6 @@ bool WriteChunk(std::FILE* file, const char* type, const std::uint8_t* data, std
            std::fwrite(tail, 1, 4, file) == 4;
 }
 
-[[noreturn]] void OutOfMemory(const Image* image) {
-    throw FatalError{Failure::OutOfMemory, static_cast<std::uint64_t>(image->width),
-                     static_cast<std::uint64_t>(image->height), 0};
-}
-
 }  // namespace
 
 PngWriter::Block::~Block() { FreeBuffer(data, size); }
@@ -62,7 +57,7 @@ void PngWriter::Write(const Image* image, AtomicFile& file) {
     const std::size_t rowBytes = 1 + 3 * width;
     const std::size_t rawSize = rowBytes * height;
     if (compressor == nullptr || !raw.Reserve(rawSize)) {
-        OutOfMemory(image);
+        FailOutOfMemory(image->width, image->height);
     }
     for (std::size_t y = 0; y < height; ++y) {
         std::uint8_t* row = raw.data + y * rowBytes;
@@ -72,7 +67,7 @@ void PngWriter::Write(const Image* image, AtomicFile& file) {
     }
     const std::size_t bound = libdeflate_zlib_compress_bound(compressor, rawSize);
     if (!stream.Reserve(bound)) {
-        OutOfMemory(image);
+        FailOutOfMemory(image->width, image->height);
     }
     const std::size_t streamSize = libdeflate_zlib_compress(compressor, raw.data, rawSize, stream.data, bound);
 
