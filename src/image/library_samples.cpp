@@ -4,6 +4,7 @@
 #include <new>
 
 #include "common/log.h"
+#include "image/pixel_rows.h"
 
 namespace {
 
@@ -52,15 +53,6 @@ bool FourthByteIsAlpha(const FreeImageLibrary& library, FIBITMAP* bitmap, FREE_I
     case FIF_DDS: return true;
     case FIF_BMP: return BmpHasAlphaMask(file);
     default: return false;
-    }
-}
-
-// The palette index of pixel x in a row of 1, 4 or 8 bits a pixel.
-unsigned IndexAt(const BYTE* row, std::size_t x, unsigned bitsPerPixel) {
-    switch (bitsPerPixel) {
-    case 1: return (row[x / 8] >> (7 - x % 8)) & 1u;
-    case 4: return (row[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 15u;
-    default: return row[x];
     }
 }
 
@@ -180,7 +172,7 @@ void NativeSamples::ReadAlpha(const FreeImageLibrary& library, FIBITMAP* bitmap,
             if (fourthByteIsAlpha) {
                 row[x] = line[4 * x + FI_RGBA_ALPHA];
             } else {
-                const unsigned index = IndexAt(line, x, bitsPerPixel);
+                const unsigned index = PackedSample(line, x, bitsPerPixel);
                 row[x] = index < tableSize ? table[index] : 255;
             }
         }

@@ -364,14 +364,6 @@ const char* Inflate(const std::uint8_t* stream, std::size_t streamSize, std::uin
     return consumed == streamSize ? nullptr : "data after the compressed stream";
 }
 
-// The grey sample (or palette index) of pixel x in a row of `depth` bits
-// a sample, 8 or less.
-unsigned SmallSample(const std::uint8_t* raw, std::size_t x, int depth) {
-    const std::size_t perByte = 8 / static_cast<std::size_t>(depth);
-    const int shift = 8 - depth * (1 + static_cast<int>(x % perByte));
-    return (raw[x / perByte] >> shift) & ((1u << depth) - 1);
-}
-
 // The alpha of each pixel of a row of 8 bits a sample or less, as the
 // library's 32-bit or indexed bitmap holds it.
 void AlphaRow(const Chunks& chunks, const std::uint8_t* raw, std::uint8_t* alpha) {
@@ -390,7 +382,7 @@ void AlphaRow(const Chunks& chunks, const std::uint8_t* raw, std::uint8_t* alpha
         return;
     case kPalette:
         for (std::size_t x = 0; x < width; ++x) {
-            alpha[x] = chunks.paletteAlpha[SmallSample(raw, x, header.depth)];
+            alpha[x] = chunks.paletteAlpha[PackedSample(raw, x, static_cast<unsigned>(header.depth))];
         }
         return;
     case kRgb:
@@ -402,7 +394,7 @@ void AlphaRow(const Chunks& chunks, const std::uint8_t* raw, std::uint8_t* alpha
         return;
     default:
         for (std::size_t x = 0; x < width; ++x) {
-            alpha[x] = SmallSample(raw, x, header.depth) == chunks.key[0] ? 0 : 255;
+            alpha[x] = PackedSample(raw, x, static_cast<unsigned>(header.depth)) == chunks.key[0] ? 0 : 255;
         }
         return;
     }
