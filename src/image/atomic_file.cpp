@@ -7,16 +7,23 @@ namespace {
 
 // A new, empty file beside `target` (so that the final rename stays on one
 // file system), named after it and this process; null when none can be
-// made. On success `tempPath` names it.
+// made. On success `tempPath` names it, registered for the termination
+// handler before the file exists: an interruption between the two would
+// otherwise leave a file no one knows of.
 std::FILE* CreateTempFileBeside(const char* target, std::string& tempPath) {
     const std::string prefix =
         std::string(target) + ".tmp" + std::to_string(CurrentProcessId()) + ".";
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempPath = prefix + std::to_string(attempt);
+        RegisterTemporaryFile(tempPath.c_str());
         bool nameTaken = false;
         std::FILE* file = OpenNewFile(tempPath, nameTaken);
-        if (file != nullptr || !nameTaken) {
+        if (file != nullptr) {
             return file;
+        }
+        UnregisterTemporaryFile(tempPath.c_str());
+        if (!nameTaken) {
+            return nullptr;
         }
     }
     return nullptr;
@@ -30,9 +37,7 @@ AtomicFile::AtomicFile(const char* targetPath)
         // The name may be another creator's: it is not ours to remove.
         tempPath.clear();
         failed = true;
-        return;
     }
-    RegisterTemporaryFile(tempPath.c_str());
 }
 
 AtomicFile::~AtomicFile() {
