@@ -11,14 +11,14 @@
 
 namespace {
 
-TEST(SaveImageFile, PitchBeyondTheLibraryIsAFailureToWrap) {
+TEST(SaveImageFileWithLibrary, PitchBeyondTheLibraryIsAFailureToWrap) {
     // The library takes the row pitch as an int; such a picture cannot be
     // handed to it (no pixels are touched before that is found).
     const Image huge{INT32_MAX / 3 + 1, 1, nullptr};
     const std::string path = ::testing::TempDir() + "never-written.png";
     AtomicFile file(path.c_str());
     try {
-        SaveImageFile(&huge, path.c_str(), file);
+        SaveImageFileWithLibrary(&huge, path.c_str(), file);
         ADD_FAILURE() << "saved";
     } catch (const FatalError& error) {
         EXPECT_EQ(error.failure, Failure::BitmapNotMade);

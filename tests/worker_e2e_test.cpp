@@ -33,13 +33,14 @@ TEST_F(Worker, KilledWhileLoadingItSaysWhichFileFailed) {
 }
 
 TEST_F(Worker, KilledWhileSavingItLeavesNoFile) {
-    // Noise does not compress: encoding 48 MB as PNG takes a while.
-    WriteRawBmp24(Path("a.bmp"), PatternPixels(4000, 4000, 1));
-    WriteRawBmp24(Path("b.bmp"), PatternPixels(4000, 4000, 2));
-    WriteFileBytes(Path("d.png"), "earlier file");
+    // Noise does not compress: the library's TIFF encoder writes 75 MB of
+    // it strip by strip for about a second.
+    WriteRawBmp24(Path("a.bmp"), PatternPixels(5000, 5000, 1));
+    WriteRawBmp24(Path("b.bmp"), PatternPixels(5000, 5000, 2));
+    WriteFileBytes(Path("d.tif"), "earlier file");
     RunningProcess run = StartProcess(std::getenv("GLIMRA_BINARY"),
-                                      {"-v", Path("a.bmp"), Path("b.bmp"), Path("d.png")});
-    // The encoder has begun once the temporary file beside d.png grows.
+                                      {"-v", Path("a.bmp"), Path("b.bmp"), Path("d.tif")});
+    // The encoder has begun once the temporary file beside d.tif grows.
     ASSERT_TRUE(WaitUntil([&] {
         for (const std::string& name : TempFilesIn(dir)) {
             if (ReadFileBytes(Path(name)).size() > 4096) {
@@ -57,8 +58,8 @@ TEST_F(Worker, KilledWhileSavingItLeavesNoFile) {
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(Normalised(result.output),
               "Load source images took T ms\nImages differ\nPerform diff took T ms\n"
-              "Failed to save " + Path("d.png") + "\nSave diff image took T ms\n");
-    EXPECT_EQ(ReadFileBytes(Path("d.png")), "earlier file");
+              "Failed to save " + Path("d.tif") + "\nSave diff image took T ms\n");
+    EXPECT_EQ(ReadFileBytes(Path("d.tif")), "earlier file");
     EXPECT_TRUE(TempFilesIn(dir).empty());
 }
 

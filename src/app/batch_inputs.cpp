@@ -78,8 +78,9 @@ std::vector<BatchPair> ListDirectoryPairs(const std::string& dirA, const std::st
             pair.status = PairStatus::Missing;
             pair.missingA = inA.count(relative) == 0;
         } else {
-            pair.needsLibrary = NeedsPictureLibrary(nullptr, diffDir) || inA.at(relative) ||
-                                inB.at(relative);
+            pair.needsLibrary =
+                NeedsPictureLibrary(nullptr, diffDir != nullptr ? pair.diffPath.c_str() : nullptr) ||
+                inA.at(relative) || inB.at(relative);
         }
         pairs.push_back(pair);
     }

@@ -1,5 +1,6 @@
 #include "image/image_file.h"
 
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "image/library_samples.h"
 #include "image/own_readers.h"
 #include "image/pixel_rows.h"
+#include "image/png_writer.h"
 
 namespace {
 
@@ -199,8 +201,28 @@ Image* LoadImageFile(const char* path) {
     return LoadImageFile(file.get(), 0);
 }
 
+namespace {
+
+// The name the library would read as PNG: our writer takes it instead.
+bool WrittenByOwnWriter(const char* path) {
+    const std::size_t length = std::strlen(path);
+    if (length < 4) {
+        return false;
+    }
+    const char* ending = path + length - 4;
+    for (int i = 0; i < 4; ++i) {
+        if (std::tolower(static_cast<unsigned char>(ending[i])) != ".png"[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool NeedsPictureLibrary(std::FILE* input, const char* outputPath) {
-    return outputPath != nullptr || (input != nullptr && !LooksLikeOwnFormat(input));
+    return (outputPath != nullptr && !WrittenByOwnWriter(outputPath)) ||
+           (input != nullptr && !LooksLikeOwnFormat(input));
 }
 
 bool IsPictureFile(std::FILE* file) {
@@ -283,6 +305,14 @@ bool EncodeToFile(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, AtomicFile& file) 
 }  // namespace
 
 void SaveImageFile(const Image* image, const char* path, AtomicFile& file) {
+    if (WrittenByOwnWriter(path)) {
+        PngWriter(PngWriter::kDifferenceLevel).Write(image, file);
+    } else {
+        SaveImageFileWithLibrary(image, path, file);
+    }
+}
+
+void SaveImageFileWithLibrary(const Image* image, const char* path, AtomicFile& file) {
     const FreeImageLibrary& library = FreeImage();
     const FREE_IMAGE_FORMAT format = library.GetFIFFromFilename(path);
     if (format == FIF_UNKNOWN) {

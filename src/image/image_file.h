@@ -61,8 +61,13 @@ void CopyImageFile(std::FILE* source, AtomicFile& file);
 // if it is loaded already; without it, `path`.
 std::string DifferencePicturePath(const std::string& path);
 
-// Encodes `image` into `file` (made beside `path`) in the format the
-// library chooses from `path`'s name, and flushes and closes it. On any
-// failure it throws FatalError; `file` then holds nothing that must be
-// kept. Putting the file in place is the caller's.
+// Encodes `image` into `file` (made beside `path`) in the format `path`'s
+// name says, and flushes and closes it: PNG (by the name's ending, in any
+// case) by our own writer, every other format by the library, which
+// chooses it from the name. On any failure it throws FatalError; `file`
+// then holds nothing that must be kept. Putting the file in place is the
+// caller's.
 void SaveImageFile(const Image* image, const char* path, AtomicFile& file);
+// The same through the library for every format: what it does for names
+// other than PNG, and the reference our writer is tested against.
+void SaveImageFileWithLibrary(const Image* image, const char* path, AtomicFile& file);

@@ -46,7 +46,7 @@ bool PngWriter::Block::Reserve(std::size_t bytes) {
     return data != nullptr;
 }
 
-PngWriter::PngWriter() : compressor(libdeflate_alloc_compressor(1)) {}
+PngWriter::PngWriter(int level) : compressor(libdeflate_alloc_compressor(level)) {}
 
 PngWriter::~PngWriter() { libdeflate_free_compressor(compressor); }
 

@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -43,17 +44,86 @@ std::size_t MappedLength(std::size_t size) {
 
 }  // namespace
 
-void* AllocateBuffer(std::size_t size, std::size_t alignment) {
-    if (size < kMappedBufferThreshold) {
-        void* memory = nullptr;
-        return posix_memalign(&memory, alignment, size) == 0 ? memory : nullptr;
+namespace {
+
+// Large blocks freed lately, kept mapped for the next large request. Pages
+// once faulted in cost nothing to use again, while each fresh huge page
+// is zeroed by the kernel first, which on this tool's large pairs was the
+// greater part of their time: the second picture's inflating, the
+// difference picture and its encoding, and the next pair of a worker each
+// take a block of the size they need. Their contents are whatever the
+// last user left, as AllocateBuffer allows. Two decode threads allocate at
+// once, hence the lock.
+class SpareBlocks {
+public:
+    // A kept block of at least `length` bytes and at most twice that, cut
+    // to `length`; null where none fits.
+    char* Take(std::size_t length) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        Block* best = nullptr;
+        for (Block& block : blocks) {
+            if (block.start != nullptr && block.length >= length && block.length / 2 <= length &&
+                (best == nullptr || block.length < best->length)) {
+                best = &block;
+            }
+        }
+        if (best == nullptr) {
+            return nullptr;
+        }
+        char* start = best->start;
+        if (best->length > length) {
+            munmap(start + length, best->length - length);
+        }
+        *best = Block{};
+        return start;
     }
+
+    // Keeps a block of `length` mapped bytes in place of the smallest kept
+    // one, or unmaps it where every kept one is larger.
+    void Keep(char* start, std::size_t length) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        Block* smallest = &blocks[0];
+        for (Block& block : blocks) {
+            if (block.length < smallest->length) {
+                smallest = &block;
+            }
+        }
+        if (smallest->length > length) {
+            munmap(start, length);
+            return;
+        }
+        if (smallest->start != nullptr) {
+            munmap(smallest->start, smallest->length);
+        }
+        *smallest = Block{start, length};
+    }
+
+    void ReleaseAll() {
+        const std::lock_guard<std::mutex> lock(mutex);
+        for (Block& block : blocks) {
+            if (block.start != nullptr) {
+                munmap(block.start, block.length);
+            }
+            block = Block{};
+        }
+    }
+
+private:
+    struct Block {
+        char* start = nullptr;
+        std::size_t length = 0;
+    };
+    std::mutex mutex;
+    Block blocks[2];
+};
+
+SpareBlocks g_spareBlocks;
+
+// `length` bytes mapped afresh on a huge-page boundary; null when the
+// address space is exhausted.
+char* MapHugePageAligned(std::size_t length) {
     // Map one huge page more than needed and cut off the unaligned ends;
     // a huge-page boundary satisfies every alignment a caller may ask for.
-    const std::size_t length = MappedLength(size);
-    if (length < size || length + kHugePage < length) {
-        return nullptr;
-    }
     void* mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) {
@@ -73,6 +143,29 @@ void* AllocateBuffer(std::size_t size, std::size_t alignment) {
     return start + head;
 }
 
+}  // namespace
+
+void* AllocateBuffer(std::size_t size, std::size_t alignment) {
+    if (size < kMappedBufferThreshold) {
+        void* memory = nullptr;
+        return posix_memalign(&memory, alignment, size) == 0 ? memory : nullptr;
+    }
+    const std::size_t length = MappedLength(size);
+    if (length < size || length + kHugePage < length) {
+        return nullptr;
+    }
+    if (char* spare = g_spareBlocks.Take(length)) {
+        return spare;
+    }
+    char* start = MapHugePageAligned(length);
+    if (start == nullptr) {
+        // The kept blocks may be what fills a limited address space.
+        g_spareBlocks.ReleaseAll();
+        start = MapHugePageAligned(length);
+    }
+    return start;
+}
+
 void FreeBuffer(void* memory, std::size_t size) {
     if (memory == nullptr) {
         return;
@@ -80,7 +173,7 @@ void FreeBuffer(void* memory, std::size_t size) {
     if (size < kMappedBufferThreshold) {
         std::free(memory);
     } else {
-        munmap(memory, MappedLength(size));
+        g_spareBlocks.Keep(static_cast<char*>(memory), MappedLength(size));
     }
 }
 

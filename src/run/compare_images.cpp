@@ -23,11 +23,18 @@ struct RunImages {
     RunImages(const RunImages&) = delete;
     RunImages& operator=(const RunImages&) = delete;
     ~RunImages() {
+        ReleaseInputs();
+        DestroyImage(diff);
+    }
+    // Once the difference picture is made, A and B serve only a report;
+    // their memory serves the encoding instead.
+    void ReleaseInputs() {
         DestroyImage(a);
         if (b != a) {
             DestroyImage(b);
         }
-        DestroyImage(diff);
+        a = nullptr;
+        b = nullptr;
     }
 };
 
@@ -170,6 +177,9 @@ PairStatus CompareImages(const Comparison& comparison, RunOutputs& outputs, RunH
         }
         MatchPrecision(images);
         Compare(comparison, record, images);
+        if (images.diff != nullptr && outputs.report[kPictureA] == nullptr) {
+            images.ReleaseInputs();
+        }
         if (images.diff != nullptr) {
             Save(comparison, *outputs.difference, host, record, images.diff);
         }
