@@ -40,6 +40,8 @@ AtomicFile::AtomicFile(const char* targetPath)
     }
 }
 
+AtomicFile::AtomicFile(std::FILE* madeElsewhere) : file(madeElsewhere), failed(madeElsewhere == nullptr) {}
+
 AtomicFile::~AtomicFile() {
     if (file != nullptr) {
         std::fclose(file);

@@ -10,6 +10,9 @@
 class AtomicFile {
 public:
     explicit AtomicFile(const char* targetPath);
+    // The writing end of a file another process made and puts in place
+    // (a worker's, sent by its parent): only Stream and Close apply.
+    explicit AtomicFile(std::FILE* madeElsewhere);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;

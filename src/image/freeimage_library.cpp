@@ -76,6 +76,7 @@ enum class LoadState { NotTried, Loaded, Failed };
 FreeImageLibrary g_library{};
 LoadState g_state = LoadState::NotTried;
 void (*g_whenNeededButForbidden)() = nullptr;
+bool g_forbiddenEvenLoaded = false;
 
 void TryLoading() {
     if (g_state == LoadState::NotTried) {
@@ -86,7 +87,7 @@ void TryLoading() {
 }  // namespace
 
 const FreeImageLibrary& FreeImage() {
-    if (g_state == LoadState::NotTried && g_whenNeededButForbidden != nullptr) {
+    if ((g_state == LoadState::NotTried || g_forbiddenEvenLoaded) && g_whenNeededButForbidden != nullptr) {
         g_whenNeededButForbidden();
     }
     TryLoading();
@@ -103,3 +104,8 @@ void PreloadFreeImage() { TryLoading(); }
 bool FreeImageLoaded() { return g_state == LoadState::Loaded; }
 
 void ForbidLoadingFreeImage(void (*whenNeeded)()) { g_whenNeededButForbidden = whenNeeded; }
+
+void ForbidFreeImage(void (*whenNeeded)()) {
+    g_whenNeededButForbidden = whenNeeded;
+    g_forbiddenEvenLoaded = true;
+}

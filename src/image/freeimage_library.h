@@ -58,3 +58,6 @@ bool FreeImageLoaded();
 // From now on a first need of the library calls `whenNeeded` (which must
 // not return) instead of loading it: the process can no longer open it.
 void ForbidLoadingFreeImage(void (*whenNeeded)());
+// The same even where the library is loaded: from now on every need of it
+// calls `whenNeeded`.
+void ForbidFreeImage(void (*whenNeeded)());

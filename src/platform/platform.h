@@ -50,6 +50,11 @@ bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity);
 // True only when both identities are known to name one and the same file.
 bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
+// Opens `path` for binary reading if it is a regular file, never waiting
+// for a writer of a pipe or for a device; null for anything else or when
+// it cannot be opened.
+std::FILE* OpenRegularFile(const char* path);
+
 // Opens `path` for binary writing only if no file has that name yet (no
 // race with another creator); `nameTaken` tells that case apart from a
 // real failure. The new file gets the permissions a plain fopen would give.
@@ -120,6 +125,18 @@ bool WaitForInput(const int* descriptors, bool* ready, int count, int timeoutMs)
 long ReadSome(int descriptor, void* buffer, std::size_t size);
 // Writes all of it to a socket; false on error.
 bool WriteAll(int descriptor, const void* data, std::size_t size);
+// Sends `size` bytes over a worker's socket with the open files of
+// `files` (null ones left out, at most kMaxSentFiles), which the other end
+// receives as files of its own; the sender keeps its own. False on error.
+constexpr int kMaxSentFiles = 8;
+bool SendWithFiles(int socket, const void* data, std::size_t size, std::FILE* const* files, int count);
+// Receives one such message: up to `size` bytes, and the files sent with
+// it as descriptors, in order, `count` of them (up to kMaxSentFiles).
+// Bytes read; 0 at the end, -1 on error.
+long ReceiveWithFiles(int socket, void* data, std::size_t size, int* descriptors, int& count);
+// A received descriptor as a stream opened with `mode`; null (and the
+// descriptor closed) when that fails.
+std::FILE* OpenDescriptor(int descriptor, const char* mode);
 void CloseDescriptor(int descriptor);
 
 // Whether standard error is a terminal (a person watching).
@@ -143,6 +160,11 @@ bool LimitAddressSpace(std::uint64_t bytes);
 // the kernel ends it (never raising a lower limit). False where that
 // cannot be set.
 bool LimitProcessorTime(std::uint64_t seconds);
+// Lets this process use `seconds` more of processor time from now on; past
+// it the kernel ends it. Unlike LimitProcessorTime it can be moved on
+// again, for a process that does one task after another, so it sets only
+// the limit a process may raise again (the signal, not the kill).
+bool LimitProcessorTimeFromNow(std::uint64_t seconds);
 
 // Shuts this process in: from here on it can open, create, remove or
 // rename no file, start no program, open no socket and send no signal;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include <dlfcn.h>
@@ -17,6 +18,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,7 +48,8 @@ std::size_t MappedLength(std::size_t size) {
 
 namespace {
 
-// Large blocks freed lately, kept mapped for the next large request. Pages
+// Large blocks freed lately, kept mapped for the next large request, up to
+// eight of them. Pages
 // once faulted in cost nothing to use again, while each fresh huge page
 // is zeroed by the kernel first, which on this tool's large pairs was the
 // greater part of their time: the second picture's inflating, the
@@ -78,17 +81,20 @@ public:
         return start;
     }
 
-    // Keeps a block of `length` mapped bytes in place of the smallest kept
-    // one, or unmaps it where every kept one is larger.
+    // Keeps a block of `length` mapped bytes, in place of the smallest kept
+    // one when all places are taken, or unmaps it where every kept one is
+    // larger or keeping it would hold more than kMaxKeptBytes.
     void Keep(char* start, std::size_t length) {
         const std::lock_guard<std::mutex> lock(mutex);
         Block* smallest = &blocks[0];
+        std::size_t kept = 0;
         for (Block& block : blocks) {
+            kept += block.length;
             if (block.length < smallest->length) {
                 smallest = &block;
             }
         }
-        if (smallest->length > length) {
+        if (smallest->length > length || kept - smallest->length + length > kMaxKeptBytes) {
             munmap(start, length);
             return;
         }
@@ -113,8 +119,12 @@ private:
         char* start = nullptr;
         std::size_t length = 0;
     };
+    // A pair's run has about eight blocks of its own size in play (file,
+    // inflated rows, picture and alpha plane, each for A and B; difference
+    // picture, encoder buffers); an idle worker holds no more than this.
+    static constexpr std::size_t kMaxKeptBytes = std::size_t{768} << 20;
     std::mutex mutex;
-    Block blocks[2];
+    Block blocks[8];
 };
 
 SpareBlocks g_spareBlocks;
@@ -199,6 +209,23 @@ void ReleaseFreeHeapMemory() {
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
+}
+
+std::FILE* OpenRegularFile(const char* path) {
+    const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    struct stat info {};
+    std::FILE* file = nullptr;
+    if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
+        fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK) == 0) {
+        file = fdopen(descriptor, "rb");
+    }
+    if (file == nullptr) {
+        close(descriptor);
+    }
+    return file;
 }
 
 bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity) {
@@ -287,6 +314,75 @@ bool StartWorker(WorkerProcess& worker, int (*body)(int control, void* context),
     worker.id = pid;
     worker.control = control[0];
     return true;
+}
+
+bool SendWithFiles(int socket, const void* data, std::size_t size, std::FILE* const* files, int count) {
+    int descriptors[kMaxSentFiles];
+    int sent = 0;
+    for (int i = 0; i < count && sent < kMaxSentFiles; ++i) {
+        if (files[i] != nullptr) {
+            descriptors[sent++] = fileno(files[i]);
+        }
+    }
+    iovec part{const_cast<void*>(data), size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof descriptors)] = {};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    if (sent > 0) {
+        message.msg_control = control;
+        message.msg_controllen = CMSG_SPACE(sizeof(int) * static_cast<std::size_t>(sent));
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int) * static_cast<std::size_t>(sent));
+        std::memcpy(CMSG_DATA(header), descriptors, sizeof(int) * static_cast<std::size_t>(sent));
+    }
+    ssize_t written;
+    do {
+        written = sendmsg(socket, &message, MSG_NOSIGNAL);
+    } while (written < 0 && errno == EINTR);
+    return written == static_cast<ssize_t>(size);
+}
+
+long ReceiveWithFiles(int socket, void* data, std::size_t size, int* descriptors, int& count) {
+    count = 0;
+    iovec part{data, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kMaxSentFiles)] = {};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t got;
+    do {
+        got = recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+    } while (got < 0 && errno == EINTR);
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); got >= 0 && header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS) {
+            continue;
+        }
+        const std::size_t received = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (std::size_t i = 0; i < received; ++i) {
+            int descriptor = -1;
+            std::memcpy(&descriptor, CMSG_DATA(header) + i * sizeof(int), sizeof descriptor);
+            if (count < kMaxSentFiles) {
+                descriptors[count++] = descriptor;
+            } else {
+                close(descriptor);
+            }
+        }
+    }
+    return got;
+}
+
+std::FILE* OpenDescriptor(int descriptor, const char* mode) {
+    std::FILE* file = fdopen(descriptor, mode);
+    if (file == nullptr) {
+        close(descriptor);
+    }
+    return file;
 }
 
 WorkerEnd WaitForWorker(const WorkerProcess& worker) {
@@ -447,3 +543,15 @@ bool LimitProcessorTime(std::uint64_t seconds) {
 }
 
 bool LimitAddressSpace(std::uint64_t bytes) { return LowerLimit(RLIMIT_AS, bytes, bytes); }
+
+bool LimitProcessorTimeFromNow(std::uint64_t seconds) {
+    // The process's own clock: getrusage is not a call the sandbox allows.
+    timespec used{};
+    rlimit limit{};
+    if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used) != 0 || getrlimit(RLIMIT_CPU, &limit) != 0) {
+        return false;
+    }
+    const auto wanted = static_cast<rlim_t>(used.tv_sec) + 1 + static_cast<rlim_t>(seconds);
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(limit.rlim_max, wanted);
+    return setrlimit(RLIMIT_CPU, &limit) == 0;
+}

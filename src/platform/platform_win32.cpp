@@ -25,6 +25,16 @@ bool ShrinkBuffer(void*, std::size_t, std::size_t) { return false; }
 
 void ReleaseFreeHeapMemory() {}
 
+std::FILE* OpenRegularFile(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    struct _stat64 info {};
+    if (file != nullptr && (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFREG) == 0)) {
+        std::fclose(file);
+        file = nullptr;
+    }
+    return file;
+}
+
 bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity) {
     struct _stat64 info {};
     if (_fstat64(_fileno(file), &info) != 0) {
@@ -118,6 +128,23 @@ void DieBySignal(int signal) {
 }
 
 bool LimitProcessorTime(std::uint64_t) { return false; }
+
+bool LimitProcessorTimeFromNow(std::uint64_t) { return false; }
+
+bool SendWithFiles(int, const void*, std::size_t, std::FILE* const*, int) { return false; }
+
+long ReceiveWithFiles(int, void*, std::size_t, int*, int& count) {
+    count = 0;
+    return -1;
+}
+
+std::FILE* OpenDescriptor(int descriptor, const char* mode) {
+    std::FILE* file = _fdopen(descriptor, mode);
+    if (file == nullptr) {
+        _close(descriptor);
+    }
+    return file;
+}
 
 bool WaitForInput(const int*, bool*, int, int) { return false; }
 

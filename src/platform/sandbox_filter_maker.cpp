@@ -40,6 +40,8 @@ bool AddRules(scmp_filter_ctx filter) {
              SCMP_SYS(write), SCMP_SYS(writev), SCMP_SYS(pwrite64), SCMP_SYS(lseek),
              SCMP_SYS(close), SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(fcntl),
              SCMP_SYS(fsync), SCMP_SYS(fdatasync), SCMP_SYS(sendto), SCMP_SYS(recvfrom),
+             // the next pair's files, sent by the parent
+             SCMP_SYS(recvmsg),
              // memory
              SCMP_SYS(brk), SCMP_SYS(mmap), SCMP_SYS(munmap), SCMP_SYS(mremap),
              SCMP_SYS(mprotect), SCMP_SYS(madvise),

@@ -41,9 +41,9 @@ struct RunImages {
 void LoadBoth(const Comparison& comparison, RunHost& host, RunRecord& record, RunImages& images) {
     ScopedTimer timer(record, Phase::Load);
     record.step = RunStep::LoadingA;
-    images.fileA = OpenPictureFile(comparison.pathA);
+    images.fileA = host.OpenInput(0, comparison.pathA);
     record.step = RunStep::LoadingB;
-    images.fileB = OpenPictureFile(comparison.pathB);
+    images.fileB = host.OpenInput(1, comparison.pathB);
     std::FILE* fileA = images.fileA.get();
     std::FILE* fileB = images.fileB.get();
     // The same bytes decode to the same pixels: B is A, and every message,

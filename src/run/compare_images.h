@@ -7,6 +7,7 @@
 
 #include "diff/diff_image.h"
 #include "image/atomic_file.h"
+#include "image/image_file.h"
 #include "run/run_record.h"
 
 // The pictures a report shows of a pair that is not identical, as PNG.
@@ -43,6 +44,13 @@ struct RunLimits {
 class RunHost {
 public:
     virtual ~RunHost() = default;
+    // The file of side A (0) or B (1) of the pair, open for reading; null
+    // when it cannot be opened. A host that was handed the files gives
+    // those; any other opens `path`.
+    virtual PictureFile OpenInput(int side, const char* path) {
+        (void)side;
+        return OpenPictureFile(path);
+    }
     // Every file the run reads is open, and `libraryNeeded` tells whether
     // the picture library will surely be needed: from here on the run
     // opens nothing.

@@ -1,6 +1,7 @@
 #include "run/worker.h"
 
 #include <cstdlib>
+#include <memory>
 
 #include "image/freeimage_library.h"
 #include "platform/platform.h"
@@ -44,17 +45,17 @@ private:
     bool preloadLibrary;
 };
 
-}  // namespace
+// The processor time a pair may take, a little above the parent's timeout,
+// for when the parent can no longer enforce that (stopped, or a worker
+// detached); 0: no limit.
+std::uint64_t ProcessorSecondsFor(const RunLimits& limits) {
+    return limits.timeoutSeconds == 0 ? 0 : std::uint64_t{limits.timeoutSeconds} * 11 / 10 + 2;
+}
 
-int WorkerMain(int control, void* context) {
-    const WorkerJob& job = *static_cast<const WorkerJob*>(context);
+// What every worker does first: its signals, outputs and address space.
+void SetUpWorker(const RunLimits& limits) {
     // Interrupted, a worker simply ends: its parent cleans up.
     DefaultTerminationSignals();
-    // Its own limit, a little above the parent's timeout, for when the
-    // parent can no longer enforce that (stopped, or a worker detached).
-    if (job.limits->timeoutSeconds != 0) {
-        LimitProcessorTime(std::uint64_t{job.limits->timeoutSeconds} * 11 / 10 + 2);
-    }
     // Whatever a library prints would mix with the parent's output (a JSON
     // stream, say): the worker's answer is its record alone.
     DiscardStandardOutput();
@@ -67,11 +68,95 @@ int WorkerMain(int control, void* context) {
 #if !GLIMRA_UNDER_ASAN
     // AddressSanitizer reserves terabytes of shadow memory at start; no
     // limit below that leaves it working.
-    if (job.limits->maxMemoryBytes != 0) {
-        LimitAddressSpace(job.limits->maxMemoryBytes);
+    if (limits.maxMemoryBytes != 0) {
+        LimitAddressSpace(limits.maxMemoryBytes);
     }
 #endif
+}
+
+// One pair of a serving worker: its files as sent, the outputs among them
+// wrapped as files that the parent puts in place.
+class ServedPair : public WorkerHost {
+public:
+    ServedPair(int controlSocket, unsigned sent, const int* descriptors, int count)
+        : WorkerHost(controlSocket, false) {
+        int next = 0;
+        for (unsigned which = 0; which < kServedFiles; ++which) {
+            if ((sent & (1u << which)) == 0 || next >= count) {
+                continue;
+            }
+            const int descriptor = descriptors[next++];
+            if (which < kServedDifference) {
+                inputs[which] = PictureFile(OpenDescriptor(descriptor, "rb"));
+                continue;
+            }
+            auto file = std::make_unique<AtomicFile>(OpenDescriptor(descriptor, "wb"));
+            if (which == kServedDifference) {
+                outputs.difference = file.get();
+            } else {
+                outputs.report[which - kServedReport] = file.get();
+            }
+            writtenFiles[which - kServedDifference] = std::move(file);
+        }
+        // Files beyond those the message names are not ours to keep.
+        for (; next < count; ++next) {
+            CloseDescriptor(descriptors[next]);
+        }
+    }
+
+    void InputsOpen(bool) override {}
+    PictureFile OpenInput(int side, const char*) override { return std::move(inputs[side]); }
+    RunOutputs& Outputs() { return outputs; }
+
+private:
+    PictureFile inputs[2];
+    std::unique_ptr<AtomicFile> writtenFiles[kServedFiles - kServedDifference];
+    RunOutputs outputs;
+};
+
+}  // namespace
+
+int WorkerMain(int control, void* context) {
+    const WorkerJob& job = *static_cast<const WorkerJob*>(context);
+    if (const std::uint64_t seconds = ProcessorSecondsFor(*job.limits)) {
+        LimitProcessorTime(seconds);
+    }
+    SetUpWorker(*job.limits);
     WorkerHost host(control, job.preloadLibrary);
     CompareImages(*job.comparison, *job.outputs, host, *job.record);
     return kExitAnswered;
+}
+
+int ServeMain(int control, void* context) {
+    const ServeJob& job = *static_cast<const ServeJob*>(context);
+    SetUpWorker(*job.limits);
+    ForbidFreeImage(ExitForLibrary);
+    {
+        // UndefinedBehaviorSanitizer looks up a class's type at the first
+        // access through it, in a way the sandbox refuses: first here.
+        ServedPair none(control, 0, nullptr, 0);
+        none.Outputs();
+    }
+    EnterSandbox();
+    for (;;) {
+        char message[kPairMessageSize];
+        int descriptors[kMaxSentFiles];
+        int count = 0;
+        const long got = ReceiveWithFiles(control, message, sizeof message, descriptors, count);
+        // The parent is done with this worker, or gone.
+        if (got != static_cast<long>(sizeof message) || message[0] != kRunPair ||
+            PairIndexOf(message) >= job.comparisons->size()) {
+            return kExitAnswered;
+        }
+        if (const std::uint64_t seconds = ProcessorSecondsFor(*job.limits)) {
+            LimitProcessorTimeFromNow(seconds);
+        }
+        {
+            ServedPair pair(control, static_cast<unsigned char>(message[1]), descriptors, count);
+            CompareImages(*(*job.comparisons)[PairIndexOf(message)], pair.Outputs(), pair, *job.record);
+        }
+        if (!WriteAll(control, &kAnswered, 1)) {
+            return kExitAnswered;
+        }
+    }
 }

@@ -4,6 +4,8 @@
 // space. It prints nothing; its run's record is its answer.
 #pragma once
 
+#include <vector>
+
 #include "run/compare_images.h"
 
 struct WorkerJob {
@@ -16,3 +18,18 @@ struct WorkerJob {
 
 // The body of a worker (`context` is its WorkerJob); its exit status.
 int WorkerMain(int control, void* context);
+
+// A serving worker: the same fence, entered once, then pair after pair
+// sent by its parent with their files, until the parent is gone. It reads
+// only with our own readers: a pair that needs the picture library ends
+// it (kExitNeedsLibrary), and such pairs go to a worker of their own, so
+// that no library decoder leaves state behind for a later pair. The
+// buffers it reuses are written before they are read.
+struct ServeJob {
+    const std::vector<const Comparison*>* comparisons;  // every pair of the run
+    const RunLimits* limits;
+    RunRecord* record;  // in memory shared with the parent
+};
+
+// The body of a serving worker (`context` is its ServeJob).
+int ServeMain(int control, void* context);

@@ -8,6 +8,7 @@
 #include "image/freeimage_library.h"
 #include "platform/platform.h"
 #include "run/scoped_timer.h"
+#include "image/image_file.h"
 #include "run/worker.h"
 #include "run/worker_protocol.h"
 
@@ -120,21 +121,31 @@ private:
     void* memory;
 };
 
-// A pair in the hands of a worker.
-struct Running {
+// One of the places a pair runs in, as many as pairs may run at once: its
+// record in the shared memory, its worker (a serving one that stays for
+// pair after pair, or one for a single pair) and the pair in hand.
+struct Slot {
+    RunRecord* record = nullptr;
+    WorkerProcess process;  // id -1: none
+    bool serving = false;
+    std::size_t answered = 0;  // pairs the serving worker has answered
+    ServeJob serveJob{};
+    WorkerJob job{};  // for a single pair's worker
+
+    bool busy = false;
     std::size_t index = 0;
     std::unique_ptr<OutputFiles> files;
-    RunRecord* record = nullptr;  // its slot of the shared records
-    WorkerJob job{};
-    WorkerProcess process;
     std::uint64_t startTicks = 0;
     std::uint64_t deadline = 0;
     bool timedOut = false;
+
+    bool HasWorker() const { return process.id >= 0; }
 };
 
 class Pool {
 public:
     Pool(std::vector<PairRun>& runs, unsigned parallel, const RunLimits& runLimits);
+    ~Pool();
 
     // Starts pairs until every slot is busy; skipped pairs are done at once.
     void StartWhatFits();
@@ -147,33 +158,37 @@ public:
     void ReapEnded();
 
 private:
-    bool Start(Running& run);
-    void RunHere(std::size_t index, OutputFiles& files);
-    void Serve(Running& run);
-    // False when the worker was started again.
-    bool Reap(Running& run);
+    void Begin(Slot& slot, std::size_t index);
+    bool SendToServer(Slot& slot, PictureFile inputs[2]);
+    bool StartServer(Slot& slot);
+    bool StartSingle(Slot& slot, bool preloadLibrary);
+    void RunHere(Slot& slot);
+    void Serve(Slot& slot);
+    void Reap(Slot& slot);
+    void Finish(Slot& slot);
+    void StopWorker(Slot& slot);
 
     std::vector<PairRun>& pairs;
+    std::vector<const Comparison*> comparisons;
     const RunLimits& limits;
-    std::size_t slots;
     SharedRecords records;
-    std::vector<RunRecord*> freeRecords;
+    std::vector<Slot> slots;
     std::vector<bool> done;
     std::size_t nextToStart = 0;
     std::size_t nextToReport = 0;
-    std::vector<std::unique_ptr<Running>> running;
 };
 
 Pool::Pool(std::vector<PairRun>& runs, unsigned parallel, const RunLimits& runLimits)
     : pairs(runs),
       limits(runLimits),
+      records(std::max<std::size_t>(1, std::min<std::size_t>(parallel, runs.size()))),
       slots(std::max<std::size_t>(1, std::min<std::size_t>(parallel, runs.size()))),
-      records(slots),
       done(runs.size(), false) {
-    for (std::size_t i = 0; i < slots; ++i) {
-        if (RunRecord* slot = records.Slot(i)) {
-            freeRecords.push_back(slot);
-        }
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        slots[i].record = records.Slot(i);
+    }
+    for (const PairRun& pair : pairs) {
+        comparisons.push_back(&pair.comparison);
     }
     // Loaded once here, every worker has the picture library without paying
     // for its start-up again; but a bigger process is slower to copy, so
@@ -187,61 +202,145 @@ Pool::Pool(std::vector<PairRun>& runs, unsigned parallel, const RunLimits& runLi
     }
 }
 
-bool Pool::Start(Running& run) {
-    *run.record = RunRecord{};
-    // Until the worker starts its first phase, it is loading.
-    run.record->phaseStartTicks = QueryCounterTicks();
-    run.record->Time(Phase::Load).started = true;
-    run.timedOut = false;
-    if (!StartWorker(run.process, WorkerMain, &run.job)) {
-        return false;
+Pool::~Pool() {
+    for (Slot& slot : slots) {
+        StopWorker(slot);
     }
-    RegisterWorker(run.process.id);
-    return true;
 }
 
-void Pool::RunHere(std::size_t index, OutputFiles& files) {
-    PairRun& pair = pairs[index];
-    const std::uint64_t start = QueryCounterTicks();
-    InProcessHost host(files, pair.record);
-    CompareImages(pair.comparison, files.View(), host, pair.record);
-    pair.milliseconds = ElapsedMs(QueryCounterTicks(), start);
-    done[index] = true;
+// Serving workers wait for their next pair until they are stopped.
+void Pool::StopWorker(Slot& slot) {
+    if (!slot.HasWorker()) {
+        return;
+    }
+    KillWorker(slot.process.id);
+    WaitForWorker(slot.process);
+    UnregisterWorker(slot.process.id);
+    if (slot.process.control >= 0) {
+        CloseDescriptor(slot.process.control);
+    }
+    slot.process = WorkerProcess{};
+    slot.serving = false;
 }
 
 void Pool::StartWhatFits() {
-    const std::uint64_t timeoutTicks = std::uint64_t{limits.timeoutSeconds} * QueryCounterFrequency();
     while (nextToStart < pairs.size()) {
         const std::size_t index = nextToStart;
-        PairRun& pair = pairs[index];
-        if (pair.skip) {
+        if (pairs[index].skip) {
             done[index] = true;
             ++nextToStart;
             continue;
         }
-        if (running.size() >= slots) {
+        const auto idle = std::find_if(slots.begin(), slots.end(), [](const Slot& slot) { return !slot.busy; });
+        if (idle == slots.end()) {
             return;
         }
         ++nextToStart;
-        auto files = std::make_unique<OutputFiles>(pair.comparison);
-        if (freeRecords.empty()) {
-            RunHere(index, *files);
-            continue;
-        }
-        auto run = std::make_unique<Running>();
-        run->index = index;
-        run->files = std::move(files);
-        run->record = freeRecords.back();
-        run->job = WorkerJob{&pair.comparison, &limits, &run->files->View(), run->record, false};
-        run->startTicks = QueryCounterTicks();
-        run->deadline = timeoutTicks == 0 ? 0 : run->startTicks + timeoutTicks;
-        if (Start(*run)) {
-            freeRecords.pop_back();
-            running.push_back(std::move(run));
-        } else {
-            RunHere(index, *run->files);
-        }
+        Begin(*idle, index);
     }
+}
+
+// A pair that only our own readers read goes to a serving worker; one that
+// needs the picture library gets a worker of its own.
+void Pool::Begin(Slot& slot, std::size_t index) {
+    const Comparison& comparison = pairs[index].comparison;
+    slot.busy = true;
+    slot.index = index;
+    slot.files = std::make_unique<OutputFiles>(comparison);
+    slot.startTicks = QueryCounterTicks();
+    const std::uint64_t timeoutTicks = std::uint64_t{limits.timeoutSeconds} * QueryCounterFrequency();
+    slot.deadline = timeoutTicks == 0 ? 0 : slot.startTicks + timeoutTicks;
+    if (slot.record == nullptr) {
+        RunHere(slot);
+        return;
+    }
+    // Anything but two regular files (one missing, a pipe) goes the way of
+    // a single worker, which opens them itself and fails as it always has.
+    PictureFile inputs[2] = {PictureFile(OpenRegularFile(comparison.pathA)),
+                             PictureFile(OpenRegularFile(comparison.pathB))};
+    const bool ownReaders = inputs[0] != nullptr && inputs[1] != nullptr &&
+                            !NeedsPictureLibrary(inputs[0].get(), comparison.diffPath) &&
+                            !NeedsPictureLibrary(inputs[1].get(), nullptr);
+    if (ownReaders && SendToServer(slot, inputs)) {
+        return;
+    }
+    if (slot.serving) {
+        StopWorker(slot);
+    }
+    if (!StartSingle(slot, false)) {
+        RunHere(slot);
+    }
+}
+
+bool Pool::SendToServer(Slot& slot, PictureFile inputs[2]) {
+    if (!slot.HasWorker() && !StartServer(slot)) {
+        return false;
+    }
+    *slot.record = RunRecord{};
+    // Until the worker starts its first phase, it is loading.
+    slot.record->phaseStartTicks = QueryCounterTicks();
+    slot.record->Time(Phase::Load).started = true;
+    slot.timedOut = false;
+    const RunOutputs& outputs = slot.files->View();
+    std::FILE* files[kServedFiles] = {inputs[0].get(), inputs[1].get(),
+                                      outputs.difference != nullptr ? outputs.difference->Stream() : nullptr};
+    unsigned sent = 0;
+    for (unsigned which = 0; which < kReportPictures; ++which) {
+        files[kServedReport + which] = outputs.report[which] != nullptr ? outputs.report[which]->Stream() : nullptr;
+    }
+    for (unsigned which = 0; which < kServedFiles; ++which) {
+        sent |= files[which] != nullptr ? 1u << which : 0;
+    }
+    char message[kPairMessageSize];
+    PutPairMessage(message, sent, slot.index);
+    if (!SendWithFiles(slot.process.control, message, sizeof message, files, kServedFiles)) {
+        StopWorker(slot);
+        return false;
+    }
+    return true;
+}
+
+bool Pool::StartServer(Slot& slot) {
+    slot.serveJob = ServeJob{&comparisons, &limits, slot.record};
+    if (!StartWorker(slot.process, ServeMain, &slot.serveJob)) {
+        slot.process = WorkerProcess{};
+        return false;
+    }
+    RegisterWorker(slot.process.id);
+    slot.serving = true;
+    slot.answered = 0;
+    return true;
+}
+
+bool Pool::StartSingle(Slot& slot, bool preloadLibrary) {
+    *slot.record = RunRecord{};
+    slot.record->phaseStartTicks = QueryCounterTicks();
+    slot.record->Time(Phase::Load).started = true;
+    slot.timedOut = false;
+    slot.job = WorkerJob{&pairs[slot.index].comparison, &limits, &slot.files->View(), slot.record, preloadLibrary};
+    if (!StartWorker(slot.process, WorkerMain, &slot.job)) {
+        slot.process = WorkerProcess{};
+        return false;
+    }
+    RegisterWorker(slot.process.id);
+    slot.serving = false;
+    return true;
+}
+
+void Pool::RunHere(Slot& slot) {
+    PairRun& pair = pairs[slot.index];
+    InProcessHost host(*slot.files, pair.record);
+    CompareImages(pair.comparison, slot.files->View(), host, pair.record);
+    Finish(slot);
+}
+
+// The pair in hand is done; its record is the pair's.
+void Pool::Finish(Slot& slot) {
+    PairRun& pair = pairs[slot.index];
+    pair.milliseconds = ElapsedMs(QueryCounterTicks(), slot.startTicks);
+    done[slot.index] = true;
+    slot.files.reset();
+    slot.busy = false;
 }
 
 void Pool::ReportInOrder(const std::function<void(std::size_t)>& finished) {
@@ -250,80 +349,107 @@ void Pool::ReportInOrder(const std::function<void(std::size_t)>& finished) {
     }
 }
 
-// Answers the worker's requests to put its files in place; marks the
-// socket closed (-1) at its end. The worker waits for each answer: the
-// record is ours meanwhile.
-void Pool::Serve(Running& run) {
+// Answers the worker's requests to put its files in place, and takes a
+// serving worker's answer; marks the socket closed (-1) at its end. The
+// worker waits for each answer: the record is ours meanwhile.
+void Pool::Serve(Slot& slot) {
     char request = 0;
     unsigned char written = 0;
     bool placed = false;
-    if (ReadSome(run.process.control, &request, 1) != 1) {
-        CloseDescriptor(run.process.control);
-        run.process.control = -1;
+    if (ReadSome(slot.process.control, &request, 1) != 1) {
+        CloseDescriptor(slot.process.control);
+        slot.process.control = -1;
+        return;
+    }
+    if (request == kAnswered && slot.busy && slot.serving) {
+        pairs[slot.index].record = *slot.record;
+        // Memory a pair's run could not have is no answer while earlier
+        // pairs' blocks may fill the worker: a worker of its own says.
+        if (slot.record->failure.failure == Failure::OutOfMemory && slot.answered > 0) {
+            slot.files = std::make_unique<OutputFiles>(pairs[slot.index].comparison);
+            StopWorker(slot);
+            if (!StartSingle(slot, false)) {
+                RunHere(slot);
+            }
+            return;
+        }
+        ++slot.answered;
+        Finish(slot);
         return;
     }
     if (request == kPlaceOutput) {
-        placed = run.files->PlaceDifference(*run.record, true);
-    } else if (request == kPlaceReportPictures && ReadSome(run.process.control, &written, 1) == 1) {
-        placed = run.files->PlaceReport(written, *run.record, true);
+        placed = slot.files->PlaceDifference(*slot.record, true);
+    } else if (request == kPlaceReportPictures && ReadSome(slot.process.control, &written, 1) == 1) {
+        placed = slot.files->PlaceReport(written, *slot.record, true);
     }
-    WriteAll(run.process.control, placed ? &kPlaced : &kNotPlaced, 1);
+    WriteAll(slot.process.control, placed ? &kPlaced : &kNotPlaced, 1);
 }
 
 void Pool::WaitForWorkers() {
     std::vector<int> descriptors;
+    std::vector<Slot*> watched;
     int timeout = -1;
-    for (const auto& run : running) {
-        descriptors.push_back(run->process.control);
-        if (!run->timedOut) {
-            const int left = MillisecondsLeft(run->deadline);
+    for (Slot& slot : slots) {
+        if (!slot.HasWorker() || slot.process.control < 0) {
+            continue;
+        }
+        descriptors.push_back(slot.process.control);
+        watched.push_back(&slot);
+        if (slot.busy && !slot.timedOut) {
+            const int left = MillisecondsLeft(slot.deadline);
             timeout = left >= 0 && (timeout < 0 || left < timeout) ? left : timeout;
         }
     }
     const std::unique_ptr<bool[]> ready(new bool[descriptors.size()]());
     WaitForInput(descriptors.data(), ready.get(), static_cast<int>(descriptors.size()), timeout);
-    for (std::size_t i = 0; i < running.size(); ++i) {
-        Running& run = *running[i];
+    for (std::size_t i = 0; i < watched.size(); ++i) {
+        Slot& slot = *watched[i];
         if (ready[i]) {
-            Serve(run);
+            Serve(slot);
         }
-        if (!run.timedOut && run.deadline != 0 && QueryCounterTicks() >= run.deadline) {
+        if (slot.busy && !slot.timedOut && slot.deadline != 0 && QueryCounterTicks() >= slot.deadline &&
+            slot.HasWorker()) {
             // Its socket reaches its end once it is gone.
-            KillWorker(run.process.id);
-            run.timedOut = true;
+            KillWorker(slot.process.id);
+            slot.timedOut = true;
         }
     }
 }
 
-bool Pool::Reap(Running& run) {
-    const WorkerEnd end = WaitForWorker(run.process);
-    UnregisterWorker(run.process.id);
-    if (!run.timedOut && end.exited && end.status == kExitNeedsLibrary && !run.job.preloadLibrary) {
-        run.job.preloadLibrary = true;
-        if (Start(run)) {
-            return false;
+void Pool::Reap(Slot& slot) {
+    const WorkerEnd end = WaitForWorker(slot.process);
+    UnregisterWorker(slot.process.id);
+    slot.process = WorkerProcess{};
+    const bool wasServing = slot.serving;
+    slot.serving = false;
+    if (!slot.busy) {
+        return;
+    }
+    const bool needsLibrary = !slot.timedOut && end.exited && end.status == kExitNeedsLibrary;
+    // A pair our readers declined, or one whose serving worker died after
+    // earlier pairs, runs again in a worker of its own, with the library.
+    if ((needsLibrary && (wasServing || !slot.job.preloadLibrary)) ||
+        (wasServing && !slot.timedOut && slot.answered > 0)) {
+        if (wasServing) {
+            slot.files = std::make_unique<OutputFiles>(pairs[slot.index].comparison);
+        }
+        if (StartSingle(slot, needsLibrary)) {
+            return;
         }
     }
-    PairRun& pair = pairs[run.index];
-    pair.record = *run.record;
-    const bool answered = !run.timedOut && end.exited && end.status == kExitAnswered &&
-                          pair.record.answered;
+    PairRun& pair = pairs[slot.index];
+    pair.record = *slot.record;
+    const bool answered = !slot.timedOut && end.exited && end.status == kExitAnswered && pair.record.answered;
     if (!answered) {
-        CloseUnfinished(pair.record, run.timedOut ? Failure::TimedOut : Failure::WorkerDied,
-                        limits.timeoutSeconds);
+        CloseUnfinished(pair.record, slot.timedOut ? Failure::TimedOut : Failure::WorkerDied, limits.timeoutSeconds);
     }
-    pair.milliseconds = ElapsedMs(QueryCounterTicks(), run.startTicks);
-    done[run.index] = true;
-    freeRecords.push_back(run.record);
-    return true;
+    Finish(slot);
 }
 
 void Pool::ReapEnded() {
-    for (auto it = running.begin(); it != running.end();) {
-        if ((*it)->process.control >= 0 || !Reap(**it)) {
-            ++it;
-        } else {
-            it = running.erase(it);
+    for (Slot& slot : slots) {
+        if (slot.HasWorker() && slot.process.control < 0) {
+            Reap(slot);
         }
     }
 }
