@@ -187,3 +187,31 @@ TEST_F(ImageFiles, PngAndBmpNeedNoPictureLibraryOtherFormatsSayTheyCannotLoadIt)
 }
 
 }  // namespace
+
+// One large pair's pictures are read on two threads where there are cores
+// for it (--jobs=1: one after the other). Either way every answer and
+// message is the same, whichever side fails.
+TEST_F(ImageFiles, PicturesReadSideBySideGiveTheAnswersOfOneAfterTheOther) {
+    // Noise does not compress: 400x300 makes files over 256 KB.
+    SavePicture(Path("a.png"), PatternPixels(400, 300, 1));
+    SavePicture(Path("b.png"), PatternPixels(400, 300, 2));
+    const std::string b = ReadFileBytes(Path("b.png"));
+    WriteFileBytes(Path("cut.png"), b.substr(0, b.size() - 1000));
+    const std::vector<std::vector<std::string>> runs = {
+        {Path("a.png"), Path("b.png"), Path("d.png")},
+        {Path("a.png"), Path("cut.png")},
+        {Path("cut.png"), Path("b.png")},
+        {Path("a.png"), Path("b.png"), "--max-pixels=1000"},
+        {Path("a.png"), Path("a.png")}};
+    for (std::vector<std::string> args : runs) {
+        args.push_back("-v");
+        std::vector<std::string> one = args;
+        one.push_back("--jobs=1");
+        const ProcessResult together = Run(args);
+        const ProcessResult apart = Run(one);
+        EXPECT_EQ(together.exitStatus, apart.exitStatus) << args[1];
+        EXPECT_EQ(Normalised(together.output), Normalised(apart.output)) << args[1];
+    }
+    EXPECT_NE(Normalised(Run({Path("cut.png"), Path("b.png")}).output).find("Failed to load " + Path("cut.png")),
+              std::string::npos);
+}

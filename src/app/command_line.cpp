@@ -327,11 +327,10 @@ int Dispatch(CommandLine& line) {
         }
         AssignReportPictures(pairs, line.reportDir);
     }
-    unsigned jobs = onePair ? 1 : line.jobs;
-    if (jobs == 0) {
-        // Asked only here: a single pair, most runs, needs no count.
-        jobs = std::max(1u, std::thread::hardware_concurrency());
-    }
+    const unsigned cores = line.jobs != 0 ? line.jobs : std::max(1u, std::thread::hardware_concurrency());
+    const unsigned jobs = onePair ? 1 : cores;
+    // Many pairs run side by side already; one pair's two pictures may.
+    line.comparison.readSideBySide = onePair && cores >= 2;
     if (!line.memoryGiven) {
         // Three quarters of the machine, shared by the workers running at once.
         line.limits.maxMemoryBytes = PhysicalMemoryBytes() / 4 * 3 / jobs;

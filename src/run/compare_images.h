@@ -22,6 +22,9 @@ struct Comparison {
     std::uint64_t maxPixels = 0;     // 0: no limit
     bool ignoreAlpha = false;        // the 24-bit forms alone decide
     bool measure = false;            // fill the record's PairFacts
+    // Large pictures our readers take may be read on two threads at once:
+    // a run of one pair on a machine with cores to spare.
+    bool readSideBySide = false;
     // Where a report wants the pair's pictures (null: no report).
     const char* reportPictures[kReportPictures] = {};
 };

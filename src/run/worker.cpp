@@ -71,6 +71,8 @@ void SetUpWorker(const RunLimits& limits) {
     if (limits.maxMemoryBytes != 0) {
         LimitAddressSpace(limits.maxMemoryBytes);
     }
+#else
+    (void)limits;
 #endif
 }
 
