@@ -2,7 +2,7 @@
 # Fuzzes with libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer,
 # each target in turn for the given time:
 #   glimra_load_and_diff_fuzzer  loading (our readers, then the library) and comparing
-#   glimra_own_readers_fuzzer    our PNG and BMP readers against the library
+#   glimra_own_readers_fuzzer    our PNG, BMP and JPEG readers against the library
 # Usage: scripts/fuzz.sh [seconds per target] [build-dir]   (default 60 s, build-fuzz)
 #
 # The seeds are made by the build (tests/fuzz/make_fuzz_seeds.cpp); each

@@ -53,7 +53,7 @@ TEST(PngWriter, DecodesToThePixelsOfTheLibrarysWriter) {
             SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " content " + std::to_string(content));
             const ImagePtr image(CreateImage(width, height));
             Fill(image.get(), content, random);
-            for (const auto& [path, save] : {std::pair{ours, SaveImageFile}, std::pair{library, SaveImageFileWithLibrary}}) {
+            for (const auto& [path, save] : {std::pair{ours, &SaveImageFile}, std::pair{library, &SaveImageFileWithLibrary}}) {
                 AtomicFile file(path.c_str());
                 save(image.get(), path.c_str(), file);
                 ASSERT_TRUE(file.Commit());

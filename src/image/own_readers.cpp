@@ -14,6 +14,10 @@ OwnFormat RecogniseOwnFormat(const std::uint8_t* head, std::size_t size) {
     if (size >= 2 && head[0] == 'B' && head[1] == 'M') {
         return OwnFormat::Bmp;
     }
+    // The library asks for FF D8 alone; a marker must follow.
+    if (size >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {
+        return OwnFormat::Jpeg;
+    }
     return OwnFormat::None;
 }
 
@@ -56,6 +60,7 @@ ReadResult ReadWithOwnReader(std::FILE* file, std::uint64_t maxPixels, bool deep
     switch (FormatOf(file, size)) {
     case OwnFormat::Png: return ReadPng(file, size, maxPixels, deepSamples);
     case OwnFormat::Bmp: return ReadBmp(file, size, maxPixels);
+    case OwnFormat::Jpeg: return ReadJpeg(file, size, maxPixels);
     default: return Declined("not a format of ours");
     }
 }

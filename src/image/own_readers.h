@@ -1,4 +1,4 @@
-// Our own readers for the formats most pictures come in. Each produces
+// Our own readers for the formats most pictures come in (PNG, BMP, JPEG). Each produces
 // exactly the 24-bit form the picture library's load and conversion would
 // give, or declines, and the file then goes to the library unchanged, so
 // that its pixels and messages stay the library's.
@@ -9,10 +9,10 @@
 
 #include "image/image.h"
 
-enum class OwnFormat { None, Png, Bmp };
+enum class OwnFormat { None, Png, Bmp, Jpeg };
 
 // Which reader may take a file that begins with `head` (`size` bytes of
-// it): only files whose content the library itself calls PNG or BMP.
+// it): only files whose content the library itself calls PNG, BMP or JPEG.
 OwnFormat RecogniseOwnFormat(const std::uint8_t* head, std::size_t size);
 
 // A reader's answer: the picture; or a picture whose header declares more
@@ -39,6 +39,7 @@ bool RefuseTooManyPixels(std::uint32_t width, std::uint32_t height, std::uint64_
 ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels,
                    bool deepSamples = true);
 ReadResult ReadBmp(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels);
+ReadResult ReadJpeg(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels);
 
 // The reader for `file`'s format, if we have one; Declined when not.
 ReadResult ReadWithOwnReader(std::FILE* file, std::uint64_t maxPixels = 0, bool deepSamples = true);

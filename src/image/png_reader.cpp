@@ -19,6 +19,7 @@
 #include <memory>
 #include <new>
 
+#include "image/file_bytes.h"
 #include "image/own_readers.h"
 #include "image/pixel_rows.h"
 #include "image/png_rows.h"
@@ -152,29 +153,6 @@ bool ConvertRow(const Header& header, const std::uint8_t* raw, std::uint8_t* out
 
 struct DecompressorDeleter {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
-};
-
-// The whole file, in a block of the kind pictures get: a file of megabytes
-// then takes a few huge-page faults instead of one fault per 4 KiB, which
-// in this tool's common runs cost more system time than the reading.
-class FileBytes {
-public:
-    explicit FileBytes(std::size_t bytes)
-        : size(bytes), data(static_cast<std::uint8_t*>(AllocateBuffer(bytes, kImageAlignment))) {}
-    ~FileBytes() { Release(); }
-    FileBytes(const FileBytes&) = delete;
-    FileBytes& operator=(const FileBytes&) = delete;
-
-    std::uint8_t* Data() const { return data; }
-    std::uint8_t& operator[](std::size_t i) const { return data[i]; }
-    void Release() {
-        FreeBuffer(data, size);
-        data = nullptr;
-    }
-
-private:
-    std::size_t size;
-    std::uint8_t* data;
 };
 
 // What the chunk walk gathers. The IDAT data is gathered at the start of

@@ -58,6 +58,8 @@ int main(int argc, char** argv) {
     ok &= Save(dir, "palette.gif", FIF_GIF, 8);
     ok &= Save(dir, "rgb.tif", FIF_TIFF, 24);
     ok &= Save(dir, "rgb.jpg", FIF_JPEG, 24);
+    ok &= Save(dir, "progressive.jpg", FIF_JPEG, 24, JPEG_PROGRESSIVE | JPEG_SUBSAMPLING_420);
+    ok &= Save(dir, "grey.jpg", FIF_JPEG, 8);
     ok &= Save(dir, "rgb.tga", FIF_TARGA, 24);
     ok &= Save(dir, "rle.tga", FIF_TARGA, 24, TARGA_SAVE_RLE);
     ok &= Save(dir, "rgb.ppm", FIF_PPMRAW, 24);

@@ -1,4 +1,4 @@
-// libFuzzer target: our own PNG and BMP readers against the picture library
+// libFuzzer target: our own PNG, BMP and JPEG readers against the picture library
 // on mutated files. Whatever our readers take, the library must read to
 // the same 24-bit pixels, alpha and 16-bit samples; anything else they
 // must decline.
