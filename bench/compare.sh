@@ -67,6 +67,15 @@ pair_list() {
             done
         done
     done
+    # With a PNG difference picture, glimra and odiff alone: a screenshot
+    # pair, and odiff's own benchmark pair where it is at hand.
+    echo "720p_screen.png diffpng|$corpus/720p_screen_a.png|$corpus/720p_screen_pct10.png"
+    local peer=$root/../shared/peer-pictures
+    if [ -f "$peer/www.cypress.io.png" ]; then
+        for kind in differs diffpng; do
+            echo "cypress_screen.png $kind|$peer/www.cypress.io.png|$peer/www.cypress.io-1.png"
+        done
+    fi
 }
 
 results=$work/results
@@ -79,7 +88,14 @@ tools="glimra floor odiff"
 # Prints the command of one tool for one pair, or nothing when the tool
 # cannot read that format.
 command_for() {
-    local tool=$1 a=$2 b=$3
+    local tool=$1 a=$2 b=$3 kind=$4
+    if [ "$kind" = diffpng ]; then
+        case $tool in
+            glimra) echo "$build/glimra $a $b $work/difference.glimra.png" ;;
+            odiff) echo "$odiff $a $b $work/difference.odiff.png --threshold 0" ;;
+        esac
+        return 0
+    fi
     case $tool in
         glimra) echo "$build/glimra $a $b" ;;
         floor) echo "$build/bench/glimra_decode_floor $a $b" ;;
@@ -97,7 +113,7 @@ while IFS='|' read -r name a b; do
     echo "$index|$name" >>"$results/pairs"
     commands=()
     for tool in $tools; do
-        cmd=$(command_for "$tool" "$a" "$b") || true
+        cmd=$(command_for "$tool" "$a" "$b" "${name#* }") || true
         [ -z "$cmd" ] && continue
         commands+=("$tool=$cmd")
         # One run under time(1) for the peak resident size; it also warms

@@ -11,9 +11,11 @@ import sys
 from statistics import median
 
 FRAMES = {"64x64": 64 * 64 * 3, "320x240": 320 * 240 * 3, "720p": 1280 * 720 * 3,
-          "1080p": 1920 * 1080 * 3, "4k": 3840 * 2160 * 3, "8k": 7680 * 4320 * 3}
+          "1080p": 1920 * 1080 * 3, "4k": 3840 * 2160 * 3, "8k": 7680 * 4320 * 3,
+          "cypress": 3446 * 10728 * 3}
 KINDS = {"same": "same pixels, other bytes", "copy": "byte-identical files",
-         "px1": "1 pixel differs", "pct10": "10 % of pixels differ"}
+         "px1": "1 pixel differs", "pct10": "10 % of pixels differ",
+         "differs": "differ, no difference picture", "diffpng": "differ, PNG difference picture"}
 
 
 def ratio(times, tool, other):
@@ -95,8 +97,8 @@ def main():
         summary.append(
             f"| {label} | {KINDS[kind]} | {g['cpu']:.1f} ms | "
             + (fmt(ratio(run["cpu"], "glimra", "odiff")) if "odiff" in data else "–") + " | "
-            + fmt(ratio(run["wall"], "glimra", "floor")) + " | "
-            + fmt(ratio(run["cpu"], "glimra", "floor")) + " | "
+            + (fmt(ratio(run["wall"], "glimra", "floor")) if "floor" in data else "–") + " | "
+            + (fmt(ratio(run["cpu"], "glimra", "floor")) if "floor" in data else "–") + " | "
             + (f"{low[0]:.1f} ms ({low[1]})" if low else "–")
             + f" | {g['peak'] / 2**20:.1f} MiB | {g['peak'] / frame:.2f} |")
         for t in tools:
@@ -160,8 +162,9 @@ plot {columns}
           "`odiff A B --threshold 0`, ImageMagick `compare -metric AE A B null:`, "
           "GraphicsMagick `gm compare -metric mae -maximum-error 0 A B`, pixelmatch (npm) "
           "`pixelmatch A B '' 0 true` (threshold 0, anti-aliased pixels included; PNG only). "
-          "No tool writes a difference picture. odiff decodes on two threads; glimra and "
-          "the floor run on one.",
+          "No tool writes a difference picture, except in the pairs marked so, where glimra "
+          "and odiff alone each write a PNG one. odiff decodes on two threads; so does "
+          "glimra for a single pair of files from 256 KB; the floor runs on one.",
           "",
           "Corpus (`bench/make_corpus.cpp`, deterministic): photo-like pictures (gradients and "
           "noise, compress poorly) and screenshot-like ones (flat panels and text-like "
@@ -169,7 +172,9 @@ plot {columns}
           "and at 3840×2160 also as BMP and JPEG. Each base picture is compared with the same "
           "pixels stored with other encoder settings (PNG compression level, 32-bit BMP, "
           "progressive JPEG), a byte-identical copy, a copy with one pixel changed and one "
-          "with 10 % of the pixels changed.",
+          "with 10 % of the pixels changed. *cypress* is odiff's own benchmark pair, two "
+          "3446×10728 screenshots of one web page (`../shared/peer-pictures`, MIT), "
+          "measured when present.",
           "", "## Summary", ""] + summary + [
           "",
           ("glimra's CPU time is below every peer's on every pair."

@@ -48,6 +48,11 @@ struct RunImages {
 constexpr std::uint64_t kSideBySideBytes = std::uint64_t{256} << 10;
 
 bool WorthReadingSideBySide(std::FILE* fileA, std::FILE* fileB) {
+#if GLIMRA_UNDER_ASAN
+    // AddressSanitizer reads /proc for every thread it starts, which the
+    // sandbox refuses.
+    return false;
+#endif
     FileIdentity a;
     FileIdentity b;
     return fileA != nullptr && fileB != nullptr && QueryOpenFileIdentity(fileA, a) && QueryOpenFileIdentity(fileB, b) && a.size >= kSideBySideBytes &&

@@ -1,5 +1,6 @@
 #include "run/worker.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -80,29 +81,36 @@ void SetUpWorker(const RunLimits& limits) {
 // wrapped as files that the parent puts in place.
 class ServedPair : public WorkerHost {
 public:
-    ServedPair(int controlSocket, unsigned sent, const int* descriptors, int count)
+    // An output the comparison asks for but whose file the parent could
+    // not make is there without a stream, and fails as it would anywhere.
+    ServedPair(int controlSocket, const Comparison* comparison, unsigned sent, const int* descriptors, int count)
         : WorkerHost(controlSocket, false) {
         int next = 0;
+        std::FILE* files[kServedFiles] = {};
         for (unsigned which = 0; which < kServedFiles; ++which) {
-            if ((sent & (1u << which)) == 0 || next >= count) {
-                continue;
+            if ((sent & (1u << which)) != 0 && next < count) {
+                files[which] = OpenDescriptor(descriptors[next++], which < kServedDifference ? "rb" : "wb");
             }
-            const int descriptor = descriptors[next++];
-            if (which < kServedDifference) {
-                inputs[which] = PictureFile(OpenDescriptor(descriptor, "rb"));
-                continue;
-            }
-            auto file = std::make_unique<AtomicFile>(OpenDescriptor(descriptor, "wb"));
-            if (which == kServedDifference) {
-                outputs.difference = file.get();
-            } else {
-                outputs.report[which - kServedReport] = file.get();
-            }
-            writtenFiles[which - kServedDifference] = std::move(file);
         }
         // Files beyond those the message names are not ours to keep.
         for (; next < count; ++next) {
             CloseDescriptor(descriptors[next]);
+        }
+        inputs[0] = PictureFile(files[kServedA]);
+        inputs[1] = PictureFile(files[kServedB]);
+        for (unsigned which = kServedDifference; which < kServedFiles; ++which) {
+            const bool asked = comparison != nullptr && (which == kServedDifference
+                                                             ? comparison->diffPath != nullptr
+                                                             : comparison->reportPictures[which - kServedReport] != nullptr);
+            if (!asked) {
+                if (files[which] != nullptr) {
+                    std::fclose(files[which]);
+                }
+                continue;
+            }
+            auto file = std::make_unique<AtomicFile>(files[which]);
+            (which == kServedDifference ? outputs.difference : outputs.report[which - kServedReport]) = file.get();
+            writtenFiles[which - kServedDifference] = std::move(file);
         }
     }
 
@@ -134,10 +142,16 @@ int ServeMain(int control, void* context) {
     SetUpWorker(*job.limits);
     ForbidFreeImage(ExitForLibrary);
     {
-        // UndefinedBehaviorSanitizer looks up a class's type at the first
-        // access through it, in a way the sandbox refuses: first here.
-        ServedPair none(control, 0, nullptr, 0);
-        none.Outputs();
+        // UndefinedBehaviorSanitizer checks an object's type at the first
+        // call through each of its classes, in a way the sandbox refuses:
+        // every such call once here, on a socket that is none.
+        ServedPair none(-1, nullptr, 0, nullptr, 0);
+        RunHost& host = none;
+        host.InputsOpen(false);
+        host.OpenInput(0, nullptr);
+        AtomicFile nothing(static_cast<std::FILE*>(nullptr));
+        host.PlaceOutput(nothing);
+        host.PlaceReportPictures(0);
     }
     EnterSandbox();
     for (;;) {
@@ -154,8 +168,9 @@ int ServeMain(int control, void* context) {
             LimitProcessorTimeFromNow(seconds);
         }
         {
-            ServedPair pair(control, static_cast<unsigned char>(message[1]), descriptors, count);
-            CompareImages(*(*job.comparisons)[PairIndexOf(message)], pair.Outputs(), pair, *job.record);
+            const Comparison& comparison = *(*job.comparisons)[PairIndexOf(message)];
+            ServedPair pair(control, &comparison, static_cast<unsigned char>(message[1]), descriptors, count);
+            CompareImages(comparison, pair.Outputs(), pair, *job.record);
         }
         if (!WriteAll(control, &kAnswered, 1)) {
             return kExitAnswered;
