@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -17,10 +18,19 @@ struct ImageDeleter {
 };
 using ImagePtr = std::unique_ptr<Image, ImageDeleter>;
 
-// Noise, black, a difference picture's few bright pixels, and a highlight
-// picture's faded greys with red.
+// Noise, black, a difference picture's few bright pixels, a highlight
+// picture's faded greys with red, and runs of every length from 1 to 600
+// of any byte, across rows.
 void Fill(Image* image, int content, std::mt19937& random) {
     const std::size_t payload = ImagePayloadSize(image->width, image->height);
+    if (content == 4) {
+        for (std::size_t i = 0; i < payload;) {
+            const std::size_t length = std::min<std::size_t>(payload - i, 1 + random() % 600);
+            std::memset(image->pixels + i, random() % 3 == 0 ? 0 : static_cast<int>(random() % 256), length);
+            i += length;
+        }
+        return;
+    }
     for (std::size_t i = 0; i < payload; ++i) {
         const auto grey = static_cast<std::uint8_t>(160 + (i / 3) % 64);
         image->pixels[i] = content == 0   ? static_cast<std::uint8_t>(random())
@@ -49,7 +59,7 @@ TEST(PngWriter, DecodesToThePixelsOfTheLibrarysWriter) {
     const std::string library = ::testing::TempDir() + "glimra_png_writer_library.png";
     const std::pair<int, int> sizes[] = {{1, 1}, {3, 2}, {17, 5}, {64, 1}, {1, 64}, {320, 240}, {1000, 3}, {333, 77}};
     for (const auto& [width, height] : sizes) {
-        for (int content = 0; content < 4; ++content) {
+        for (int content = 0; content < 5; ++content) {
             SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " content " + std::to_string(content));
             const ImagePtr image(CreateImage(width, height));
             Fill(image.get(), content, random);

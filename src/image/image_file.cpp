@@ -306,7 +306,7 @@ bool EncodeToFile(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, AtomicFile& file) 
 
 void SaveImageFile(const Image* image, const char* path, AtomicFile& file) {
     if (WrittenByOwnWriter(path)) {
-        PngWriter(PngWriter::kDifferenceLevel).Write(image, file);
+        PngWriter(PngWriter::kDifferenceLevel).WriteMostlyBlack(image, file);
     } else {
         SaveImageFileWithLibrary(image, path, file);
     }

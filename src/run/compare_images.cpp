@@ -187,6 +187,8 @@ void WriteReportPictures(const Comparison& comparison, RunOutputs& outputs, RunH
         record.reportPicture = static_cast<std::uint8_t>(which);
         if (file != nullptr && image->shownAsIs) {
             CopyImageFile(file, *outputs.report[which]);
+        } else if (which == kPictureDifference) {
+            writer.WriteMostlyBlack(image, *outputs.report[which]);
         } else {
             writer.Write(image, *outputs.report[which]);
         }
