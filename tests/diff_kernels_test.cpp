@@ -2,6 +2,7 @@
 // answer, on buffers that honour the Image padding contract.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <random>
@@ -215,6 +216,36 @@ TEST(DiffKernels, ZeroBlocksWriteNothingAndFindNothing) {
         EXPECT_FALSE(kernel.scalar(untouched, untouched, untouched, 0));
     }
     EXPECT_EQ(untouched[0], 0x5A);
+}
+
+// The tolerance kernel reads packed rows: any size, any alignment, nothing
+// past the end (guarded), and the same answer as its twin for every
+// tolerance around the largest difference.
+TEST(BytesWithin, MatchesItsScalarTwinAndReadsNoFurther) {
+    std::mt19937 random(5);
+    for (std::size_t size = 0; size < 300; size += 1 + size / 8) {
+        for (int round = 0; round < 20; ++round) {
+            GuardedBytes a(size);
+            GuardedBytes b(size);
+            int largest = 0;
+            for (std::size_t i = 0; i < size; ++i) {
+                a.data[i] = static_cast<std::uint8_t>(random());
+                // Mostly close, now and then far: both answers occur.
+                const int step = random() % 16 == 0 ? static_cast<int>(random() % 256) : static_cast<int>(random() % 5);
+                b.data[i] = static_cast<std::uint8_t>(std::min(255, a.data[i] + step));
+                largest = std::max(largest, b.data[i] - a.data[i]);
+            }
+            for (const int tolerance : {0, largest - 1, largest, largest + 1, 255}) {
+                if (tolerance < 0 || tolerance > 255) {
+                    continue;
+                }
+                const auto limit = static_cast<std::uint8_t>(tolerance);
+                EXPECT_EQ(BytesWithin(a.data, b.data, size, limit), BytesWithin_scalar(a.data, b.data, size, limit))
+                    << "size " << size << " tolerance " << tolerance;
+                EXPECT_EQ(BytesWithin(b.data, a.data, size, limit), tolerance >= largest);
+            }
+        }
+    }
 }
 
 TEST(CreateDiffImage, EqualPicturesGiveNoDifferencePicture) {

@@ -21,6 +21,8 @@ int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLim
         run.comparison.pathB = pair.pathB.c_str();
         run.comparison.diffPath = pair.diffPath.empty() ? nullptr : pair.diffPath.c_str();
         run.comparison.measure = measure;
+        run.comparison.scope.ignored.insert(run.comparison.scope.ignored.end(), pair.ignored.begin(),
+                                            pair.ignored.end());
         run.skip = !pair.compare;
         for (unsigned which = 0; which < kReportPictures && !pair.reportPictures[which].empty(); ++which) {
             run.comparison.reportPictures[which] = pair.reportPictures[which].c_str();
@@ -48,7 +50,7 @@ int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLim
         }
     });
 
-    bool ok = counts.identical == counts.pairs;
+    bool ok = counts.identical + counts.similar == counts.pairs;
     for (const auto& report : reports) {
         ok = report->Finish(counts) && ok;
     }

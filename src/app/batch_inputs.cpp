@@ -87,6 +87,29 @@ std::vector<BatchPair> ListDirectoryPairs(const std::string& dirA, const std::st
     return pairs;
 }
 
+namespace {
+
+// Regions separated by spaces; false, with `bad` the one that is not a
+// region, otherwise.
+bool ParseRegions(const std::string& text, std::vector<Region>& regions, std::string& bad) {
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t space = text.find(' ', start);
+        const std::string word = text.substr(start, space - start);
+        Region region;
+        if (!word.empty() && !ParseRegion(word, region)) {
+            bad = word;
+            return false;
+        }
+        if (!word.empty()) {
+            regions.push_back(region);
+        }
+        start = space == std::string::npos ? text.size() : space + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ReadPairList(const char* path, std::vector<BatchPair>& pairs, std::string& error) {
     // C streams, not C++ ones: linking std::cin would initialise the C++
     // standard streams at the start of every run, lists or not.
@@ -115,16 +138,22 @@ bool ReadPairList(const char* path, std::vector<BatchPair>& pairs, std::string& 
         }
         BatchPair pair;
         pair.name = fields[0] + (fields.size() > 1 ? " " + fields[1] : "");
-        if (fields.size() < 2 || fields.size() > 3 || fields[0].empty() || fields[1].empty()) {
-            pair.compare = false;
-            pair.status = PairStatus::Failed;
+        std::string badRegion;
+        if (fields.size() < 2 || fields.size() > 4 || fields[0].empty() || fields[1].empty()) {
             pair.problem = FormatMessage("Line %d of %s is not A<tab>B[<tab>difference picture]",
                                          number, path);
+        } else if (fields.size() == 4 && !ParseRegions(fields[3], pair.ignored, badRegion)) {
+            pair.problem = FormatMessage("Line %d of %s has a region that is not WxH+X+Y: %s", number,
+                                         path, badRegion.c_str());
         } else {
             pair.pathA = fields[0];
             pair.pathB = fields[1];
-            pair.diffPath = fields.size() == 3 ? fields[2] : "";
+            pair.diffPath = fields.size() >= 3 ? fields[2] : "";
             pair.makeDiffFolder = true;
+        }
+        if (!pair.problem.empty()) {
+            pair.compare = false;
+            pair.status = PairStatus::Failed;
         }
         pairs.push_back(pair);
     }

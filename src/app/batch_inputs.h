@@ -25,6 +25,9 @@ struct BatchPair {
     bool needsLibrary = true;
     // Whether the difference picture's folder is made when missing.
     bool makeDiffFolder = false;
+    // Regions this pair leaves out besides the command line's (a list's
+    // fourth column).
+    std::vector<Region> ignored;
     // Where a report wants its pictures (empty: no report).
     std::string reportPictures[kReportPictures];
 };
@@ -37,7 +40,8 @@ std::vector<BatchPair> ListDirectoryPairs(const std::string& dirA, const std::st
                                           const char* diffDir);
 
 // The pairs of a list file (or standard input for "-"): one to a line,
-// A, B and optionally the difference picture, separated by tabs. False,
+// A, B and optionally the difference picture and the regions to leave out
+// (WxH+X+Y, separated by spaces), separated by tabs. False,
 // with `error` set, when the file cannot be read.
 bool ReadPairList(const char* path, std::vector<BatchPair>& pairs, std::string& error);
 

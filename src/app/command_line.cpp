@@ -61,6 +61,10 @@ void Help() {
         "  --pairs=LIST       compare the pairs listed in LIST (tab-separated A, B, [diff]; - for standard input)\n"
         "  --jobs=N           compare up to N pairs at a time [the number of cores]\n"
         "  --shard=K/N        compare only the K-th of N parts of the pairs, chosen by name\n"
+        "\nWhat counts (a pair that passes only by these is similar, status 0):\n"
+        "  --ignore=WxH+X+Y   leave out a region, W by H pixels from X,Y; may be repeated\n"
+        "  --tolerance=N      a pixel whose every channel differs by at most N levels (0-255) counts as equal\n"
+        "  --max-differing=N  pass with at most N differing pixels, or N%% of those compared\n"
         "\nReports:\n"
         "  --json             one JSON object per pair on standard output, nothing else\n"
         "  --junit=FILE       also write a JUnit XML report to FILE\n"
@@ -72,7 +76,7 @@ void Help() {
         "\n"
         "  --help             this text\n"
         "  --version          the version\n"
-        "\nExit status: 0 identical, 1 different or failed.\n",
+        "\nExit status: 0 identical or similar, 1 different or failed.\n",
         kDefaultTimeoutSeconds);
 }
 
@@ -164,6 +168,61 @@ bool ParseShard(const char* value, std::uint64_t& shard, std::uint64_t& shards) 
            shard >= 1 && shard <= shards;
 }
 
+// P% with P a decimal number from 0 to 100 (at most "100", "2.5", ".5").
+bool ParsePercent(const char* value, double& percent) {
+    const std::size_t length = std::strlen(value);
+    if (length < 2 || value[length - 1] != '%' || length > 12) {
+        return false;
+    }
+    double whole = 0;
+    double scale = 0;  // 0: before the point
+    bool digits = false;
+    for (std::size_t i = 0; i + 1 < length; ++i) {
+        const char c = value[i];
+        if (c == '.' && scale == 0) {
+            scale = 1;
+        } else if (std::isdigit(static_cast<unsigned char>(c)) != 0) {
+            digits = true;
+            scale = scale == 0 ? 0 : scale / 10;
+            whole = scale == 0 ? whole * 10 + (c - '0') : whole + (c - '0') * scale;
+        } else {
+            return false;
+        }
+    }
+    percent = whole;
+    return digits && whole <= 100;
+}
+
+// Not an option of what counts: ParseLongOption looks further.
+constexpr int kNotScope = -2;
+
+// --ignore=WxH+X+Y (repeatable), --tolerance=N, --max-differing=N or P%.
+int ParseScopeOption(const char* arg, Scope& scope) {
+    const char* value = nullptr;
+    std::uint64_t number = 0;
+    if ((value = OptionValue(arg, "--ignore")) != nullptr) {
+        Region region;
+        if (!ParseRegion(value, region)) {
+            return Usage("Invalid value in %s", arg);
+        }
+        scope.ignored.push_back(region);
+    } else if ((value = OptionValue(arg, "--tolerance")) != nullptr) {
+        if (!ParseNumber(value, false, number) || number > 255) {
+            return Usage("Invalid value in %s", arg);
+        }
+        scope.tolerance = static_cast<int>(number);
+    } else if ((value = OptionValue(arg, "--max-differing")) != nullptr) {
+        scope.maxAsShare = std::strchr(value, '%') != nullptr;
+        if (scope.maxAsShare ? !ParsePercent(value, scope.maxPercent) : !ParseNumber(value, false, number)) {
+            return Usage("Invalid value in %s", arg);
+        }
+        scope.maxDiffering = number;
+    } else {
+        return kNotScope;
+    }
+    return kGoOn;
+}
+
 int ParseLongOption(const char* arg, CommandLine& line) {
     std::uint64_t number = 0;
     const char* value = nullptr;
@@ -179,6 +238,8 @@ int ParseLongOption(const char* arg, CommandLine& line) {
         line.comparison.mode = DiffMode::Highlight;
     } else if (std::strcmp(arg, "--ignore-alpha") == 0) {
         line.comparison.ignoreAlpha = true;
+    } else if (const int scoped = ParseScopeOption(arg, line.comparison.scope); scoped != kNotScope) {
+        return scoped;
     } else if ((value = OptionValue(arg, "--timeout")) != nullptr) {
         if (!NumberOption(value, false, 100000000, number)) {
             return Usage("Invalid value in %s", arg);
@@ -290,17 +351,20 @@ bool CollectPairs(const CommandLine& line, std::vector<BatchPair>& pairs, bool& 
 }
 
 std::vector<std::unique_ptr<Report>> ChooseReports(const CommandLine& line, bool onePair,
-                                                   std::size_t pairs) {
+                                                   const std::vector<BatchPair>& pairs) {
+    // Similar pairs are counted apart where anything narrows what counts.
+    const bool scoped = line.comparison.scope.Active() ||
+                        std::any_of(pairs.begin(), pairs.end(), [](const BatchPair& pair) { return !pair.ignored.empty(); });
     std::vector<std::unique_ptr<Report>> reports;
     if (!onePair && StandardErrorIsTerminal()) {
-        reports.push_back(MakeProgressReport(pairs));
+        reports.push_back(MakeProgressReport(pairs.size()));
     }
     if (line.json) {
         reports.push_back(MakeJsonReport());
     } else if (onePair) {
         reports.push_back(MakeSinglePairReport());
     } else {
-        reports.push_back(MakePeopleReport(line.verbose));
+        reports.push_back(MakePeopleReport(line.verbose, scoped));
     }
     // Standard output holds JSON and nothing else.
     std::FILE* complaints = line.json ? stderr : stdout;
@@ -340,7 +404,7 @@ int Dispatch(CommandLine& line) {
     FailWritesBeyondFileSizeLimit();
     OnTerminationSignals(OnTermination);
     g_verbose = line.verbose;
-    return RunBatch(pairs, line.comparison, line.limits, jobs, ChooseReports(line, onePair, pairs.size()));
+    return RunBatch(pairs, line.comparison, line.limits, jobs, ChooseReports(line, onePair, pairs));
 }
 
 }  // namespace

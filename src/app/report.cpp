@@ -8,6 +8,7 @@ void StatusCounts::Add(const BatchPair& pair) {
     ++pairs;
     switch (pair.status) {
     case PairStatus::Identical: ++identical; break;
+    case PairStatus::Similar: ++similar; break;
     case PairStatus::Different: ++different; break;
     case PairStatus::Failed: ++failed; break;
     case PairStatus::Missing: ++(pair.missingA ? onlyInB : onlyInA); break;
@@ -17,6 +18,7 @@ void StatusCounts::Add(const BatchPair& pair) {
 const char* StatusName(PairStatus status) {
     switch (status) {
     case PairStatus::Identical: return "identical";
+    case PairStatus::Similar: return "similar";
     case PairStatus::Different: return "different";
     case PairStatus::Missing: return "missing";
     default: return "failed";

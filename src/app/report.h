@@ -17,6 +17,7 @@
 struct StatusCounts {
     std::size_t pairs = 0;
     std::size_t identical = 0;
+    std::size_t similar = 0;
     std::size_t different = 0;
     std::size_t failed = 0;
     std::size_t onlyInA = 0;
@@ -45,7 +46,9 @@ public:
 std::unique_ptr<Report> MakeSinglePairReport();
 // Many pairs, for people: a line for each pair that is not identical (for
 // every pair, with its time, when `verbose`), and a summary.
-std::unique_ptr<Report> MakePeopleReport(bool verbose);
+// With `similarApart` (a run with --ignore, --tolerance or --max-differing)
+// the summary counts similar pairs on their own.
+std::unique_ptr<Report> MakePeopleReport(bool verbose, bool similarApart);
 std::unique_ptr<Report> MakeJsonReport();
 // One line on standard error, rewritten in place as pairs finish (done and
 // total, failures so far, rate, time left) and cleared at the end: for a

@@ -33,6 +33,7 @@ button.on { background: #334; color: #fff; }
 #pairs li.selected { background: #e4e8f6; }
 #pairs li.identical { border-color: #4a4; }
 #pairs li.different { border-color: #d33; }
+#pairs li.similar { border-color: #8b4; }
 #pairs li.failed { border-color: #e90; }
 #main { flex: 1; overflow: auto; padding: .8rem; }
 #title { margin: 0 0 .5rem; font-size: 1.1rem; word-break: break-all; }
@@ -68,10 +69,10 @@ const char* const kPageTail = R"(</script>
 <script>
 'use strict';
 const data = JSON.parse(document.getElementById('data').textContent);
-const statuses = ['different', 'failed', 'missing', 'identical'];
+const statuses = ['different', 'failed', 'missing', 'similar', 'identical'];
 const views = [['side', 'Side by side'], ['slider', 'Slider'], ['blink', 'Blink'],
                ['overlay', 'Difference on A'], ['zoom', 'Zoom to the difference']];
-const shown = new Set(['different', 'failed', 'missing']);
+const shown = new Set(['different', 'failed', 'missing', 'similar']);
 const $ = (id) => document.getElementById(id);
 let selected = null;
 let view = 'side';

@@ -10,6 +10,10 @@ namespace {
 std::string Extent(const PairFacts& facts) {
     const DiffStats& s = facts.stats;
     const std::uint64_t total = PixelCount(facts);
+    // A similar pair whose every difference was tolerated or left out.
+    if (s.differingPixels == 0) {
+        return "0 pixels";
+    }
     return FormatMessage("%llu pixel%s (%s %%) in %dx%d at %d,%d, largest difference %d",
                          static_cast<unsigned long long>(s.differingPixels),
                          s.differingPixels == 1 ? "" : "s",
@@ -30,7 +34,7 @@ public:
 
 class PeopleReport : public Report {
 public:
-    explicit PeopleReport(bool everyPair) : verbose(everyPair) {}
+    PeopleReport(bool everyPair, bool similarApart) : verbose(everyPair), countSimilar(similarApart) {}
     bool NeedsFacts() const override { return true; }
     void Pair(const BatchPair& pair, const PairRun& run) override {
         if (verbose || pair.status != PairStatus::Identical) {
@@ -38,14 +42,16 @@ public:
         }
     }
     bool Finish(const StatusCounts& counts) override {
-        std::printf("%zu pairs: %zu identical, %zu different, %zu failed, %zu only in A, %zu only in B\n",
-                    counts.pairs, counts.identical, counts.different, counts.failed,
+        const std::string similar = countSimilar ? FormatMessage(" %zu similar,", counts.similar) : "";
+        std::printf("%zu pairs: %zu identical,%s %zu different, %zu failed, %zu only in A, %zu only in B\n",
+                    counts.pairs, counts.identical, similar.c_str(), counts.different, counts.failed,
                     counts.onlyInA, counts.onlyInB);
         return true;
     }
 
 private:
     bool verbose;
+    bool countSimilar;
 };
 
 }  // namespace
@@ -55,7 +61,9 @@ std::string PeopleLine(const BatchPair& pair, const PairRun& run, bool withTime)
     switch (pair.status) {
     case PairStatus::Identical: line = "identical: " + pair.name; break;
     case PairStatus::Different:
-        line = "different: " + pair.name + (run.record.measured ? ": " + Extent(run.record.facts) : "");
+    case PairStatus::Similar:
+        line = StatusName(pair.status) + (": " + pair.name) +
+               (run.record.measured ? ": " + Extent(run.record.facts) : "");
         break;
     case PairStatus::Missing: line = (pair.missingA ? "only in B: " : "only in A: ") + pair.name; break;
     default: line = "failed: " + pair.name + ": " + FailureText(pair, run); break;
@@ -68,4 +76,6 @@ std::string PeopleLine(const BatchPair& pair, const PairRun& run, bool withTime)
 
 std::unique_ptr<Report> MakeSinglePairReport() { return std::make_unique<SinglePairReport>(); }
 
-std::unique_ptr<Report> MakePeopleReport(bool verbose) { return std::make_unique<PeopleReport>(verbose); }
+std::unique_ptr<Report> MakePeopleReport(bool verbose, bool similarApart) {
+    return std::make_unique<PeopleReport>(verbose, similarApart);
+}

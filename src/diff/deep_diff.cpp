@@ -86,6 +86,35 @@ int DeepPair::PixelDelta(std::int32_t x, std::int32_t y) const {
     }
 }
 
+bool DeepPair::PixelBeyond(std::int32_t x, std::int32_t y, int tolerance) const {
+    const auto column = static_cast<std::size_t>(x);
+    switch (samples) {
+    case Samples::Bits8: return PixelDelta(x, y) > tolerance;
+    case Samples::Bits16: {
+        const auto* pa = reinterpret_cast<const std::uint16_t*>(DeepRow(a, y)) + 4 * column;
+        const auto* pb = reinterpret_cast<const std::uint16_t*>(DeepRow(b, y)) + 4 * column;
+        for (int c = 0; c < 4; ++c) {
+            if ((pa[c] > pb[c] ? pa[c] - pb[c] : pb[c] - pa[c]) > tolerance * 257) {
+                return true;
+            }
+        }
+        return false;
+    }
+    default: {
+        const auto* pa = reinterpret_cast<const float*>(DeepRow(a, y)) + 4 * column;
+        const auto* pb = reinterpret_cast<const float*>(DeepRow(b, y)) + 4 * column;
+        const float limit = static_cast<float>(tolerance) / 255.0f;
+        for (int c = 0; c < 4; ++c) {
+            // Equal bits are equal even for NaN; otherwise NaN fails the test.
+            if (std::memcmp(pa + c, pb + c, sizeof(float)) != 0 && !(std::fabs(pa[c] - pb[c]) <= limit)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    }
+}
+
 bool DeepDiffer(const DeepPair& pair, std::int32_t height) {
     for (std::int32_t y = 0; pair.Active() && y < height; ++y) {
         if (!pair.RowsEqual(y)) {

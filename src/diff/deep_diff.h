@@ -26,6 +26,11 @@ public:
     // largest |a - b| clamped to [0, 1] and scaled to 255 (NaN and infinite
     // differences count as 255).
     int PixelDelta(std::int32_t x, std::int32_t y) const;
+    // Whether any sample of pixel (x, y) beyond its 24-bit form differs by
+    // more than `tolerance` 8-bit levels: alpha by more than that many,
+    // 16-bit samples by more than tolerance * 257, floats by more than
+    // tolerance / 255 (NaN and infinite differences always).
+    bool PixelBeyond(std::int32_t x, std::int32_t y, int tolerance) const;
 
 private:
     const std::uint8_t* AlphaRow(const Image* image, std::int32_t y) const;

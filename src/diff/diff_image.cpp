@@ -115,18 +115,9 @@ DiffStats MeasureDifference(const Image* a, const Image* b) {
             for (int c = 0; c < 3; ++c) {
                 delta = std::max(delta, pa[c] > pb[c] ? pa[c] - pb[c] : pb[c] - pa[c]);
             }
-            if (delta == 0) {
-                continue;
+            if (delta != 0) {
+                CountDifferingPixel(stats, x, y, delta);
             }
-            if (stats.differingPixels == 0) {
-                stats.left = stats.right = x;
-                stats.top = y;
-            }
-            ++stats.differingPixels;
-            stats.left = std::min(stats.left, x);
-            stats.right = std::max(stats.right, x);
-            stats.bottom = y;
-            stats.largestDelta = std::max(stats.largestDelta, delta);
         }
     }
     return stats;

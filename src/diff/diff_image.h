@@ -35,3 +35,17 @@ struct DiffStats {
     int largestDelta = 0;
 };
 DiffStats MeasureDifference(const Image* a, const Image* b);
+
+// Counts pixel (x, y), of difference `delta`, into `stats`; pixels come row
+// by row, top first.
+inline void CountDifferingPixel(DiffStats& stats, std::int32_t x, std::int32_t y, int delta) {
+    if (stats.differingPixels == 0) {
+        stats.left = stats.right = x;
+        stats.top = y;
+    }
+    ++stats.differingPixels;
+    stats.left = x < stats.left ? x : stats.left;
+    stats.right = x > stats.right ? x : stats.right;
+    stats.bottom = y;
+    stats.largestDelta = delta > stats.largestDelta ? delta : stats.largestDelta;
+}

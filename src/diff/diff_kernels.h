@@ -36,7 +36,15 @@ bool DiffXor_scalar(const std::uint8_t* a, const std::uint8_t* b,
 // when some byte differs; no output buffer.
 bool CompareBlocks_scalar(const std::uint8_t* a, const std::uint8_t* b, std::size_t blockCount);
 
+// Whether every byte of a[0 .. size) differs from b's by at most
+// `tolerance`: a row of a pair compared with --tolerance. Any alignment,
+// any size: rows are packed, so a kernel may not read past them.
+bool BytesWithin_scalar(const std::uint8_t* a, const std::uint8_t* b, std::size_t size,
+                        std::uint8_t tolerance);
+
 #if GLIMRA_HAVE_SSE2
+bool BytesWithin_sse2(const std::uint8_t* a, const std::uint8_t* b, std::size_t size,
+                      std::uint8_t tolerance);
 bool DiffAbsDelta_sse2(const std::uint8_t* a, const std::uint8_t* b,
                        std::uint8_t* out, std::size_t blockCount);
 bool DiffXor_sse2(const std::uint8_t* a, const std::uint8_t* b,
@@ -49,8 +57,10 @@ bool CompareBlocks_sse2(const std::uint8_t* a, const std::uint8_t* b, std::size_
 constexpr DiffKernel DiffAbsDelta = DiffAbsDelta_sse2;
 constexpr DiffKernel DiffXor = DiffXor_sse2;
 constexpr CompareKernel CompareBlocks = CompareBlocks_sse2;
+constexpr auto BytesWithin = BytesWithin_sse2;
 #else
 constexpr DiffKernel DiffAbsDelta = DiffAbsDelta_scalar;
 constexpr DiffKernel DiffXor = DiffXor_scalar;
 constexpr CompareKernel CompareBlocks = CompareBlocks_scalar;
+constexpr auto BytesWithin = BytesWithin_scalar;
 #endif

@@ -45,3 +45,14 @@ bool CompareBlocks_scalar(const std::uint8_t* a, const std::uint8_t* b, std::siz
     }
     return any != 0;
 }
+
+bool BytesWithin_scalar(const std::uint8_t* a, const std::uint8_t* b, std::size_t size,
+                        std::uint8_t tolerance) {
+    for (std::size_t i = 0; i < size; ++i) {
+        const unsigned delta = AbsDeltaByte::Of(a[i], b[i]);
+        if (delta > tolerance) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -94,4 +94,23 @@ bool CompareBlocks_sse2(const std::uint8_t* a, const std::uint8_t* b, std::size_
     return DiffBlocks<XorOutput, Store::None>(a, b, nullptr, blockCount);
 }
 
+bool BytesWithin_sse2(const std::uint8_t* a, const std::uint8_t* b, std::size_t size,
+                      std::uint8_t tolerance) {
+    const __m128i limit = _mm_set1_epi8(static_cast<char>(tolerance));
+    std::size_t i = 0;
+    for (; i + 16 <= size; i += 16) {
+        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        // delta = max(a, b) - min(a, b)
+        const __m128i delta = _mm_sub_epi8(_mm_max_epu8(va, vb), _mm_min_epu8(va, vb));
+        // delta <= tolerance exactly where max(delta, tolerance) == tolerance
+        const __m128i within = _mm_cmpeq_epi8(_mm_max_epu8(delta, limit), limit);
+        // any byte beyond: a zero lane in the mask
+        if (_mm_movemask_epi8(within) != 0xFFFF) {
+            return false;
+        }
+    }
+    return BytesWithin_scalar(a + i, b + i, size - i, tolerance);
+}
+
 #endif

@@ -136,9 +136,33 @@ void MatchPrecision(RunImages& images) {
     }
 }
 
+// Identical stays identical under any scope; a pair that differs is then
+// measured within it, and passes as similar where the scope allows.
+void CompareInScope(const Comparison& comparison, RunRecord& record, RunImages& images) {
+    const Scope& scope = comparison.scope;
+    const ScopedDifference scoped = MeasureInScope(images.a, images.b, scope);
+    record.identical = !scoped.differs;
+    const DiffStats& stats = scoped.stats;
+    record.similar = !record.identical && stats.differingPixels <= scope.Allowed(scoped.compared);
+    if (!record.identical && !record.similar && comparison.diffPath != nullptr) {
+        images.diff = CreateDiffImage(images.a, images.b, comparison.mode);
+        MarkIgnored(images.diff, comparison.mode, scope);
+    }
+    if (comparison.measure) {
+        record.facts = PairFacts{images.a->width, images.a->height, stats, images.a->samples,
+                                 images.a->storesAlpha || images.b->storesAlpha};
+        record.measured = true;
+    }
+}
+
 void Compare(const Comparison& comparison, RunRecord& record, RunImages& images) {
     ScopedTimer timer(record, Phase::Diff);
     record.step = RunStep::Comparing;
+    if (comparison.scope.Active()) {
+        CompareInScope(comparison, record, images);
+        record.decided = true;
+        return;
+    }
     // Without a place to write it, the difference picture is never made:
     // the decision alone needs no third frame.
     if (comparison.diffPath != nullptr) {
@@ -200,6 +224,9 @@ void WriteReportPictures(const Comparison& comparison, RunOutputs& outputs, RunH
         const bool exact = images.diff != nullptr && comparison.mode == DiffMode::AbsDelta;
         const std::unique_ptr<Image, ImageDestroyer> difference(
             exact ? nullptr : CreateDiffImage(images.a, images.b, DiffMode::AbsDelta));
+        if (difference != nullptr) {
+            MarkIgnored(difference.get(), DiffMode::AbsDelta, comparison.scope);
+        }
         // Pixels may differ where no byte of the 24-bit form does; their
         // pictures then hold the scaled differences.
         if (exact || difference != nullptr) {
@@ -207,6 +234,9 @@ void WriteReportPictures(const Comparison& comparison, RunOutputs& outputs, RunH
         }
         const std::unique_ptr<Image, ImageDestroyer> highlight(
             CreateDiffImage(images.a, images.b, DiffMode::Highlight));
+        if (highlight != nullptr) {
+            MarkIgnored(highlight.get(), DiffMode::Highlight, comparison.scope);
+        }
         if (highlight != nullptr) {
             write(kPictureHighlight, highlight.get(), nullptr);
         }
@@ -224,7 +254,7 @@ PairStatus StatusOf(const RunRecord& record) {
     if (record.failure.failure != Failure::None || !record.decided) {
         return PairStatus::Failed;
     }
-    return record.identical ? PairStatus::Identical : PairStatus::Different;
+    return record.identical ? PairStatus::Identical : record.similar ? PairStatus::Similar : PairStatus::Different;
 }
 
 PairStatus CompareImages(const Comparison& comparison, RunOutputs& outputs, RunHost& host,

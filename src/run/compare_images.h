@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "diff/diff_image.h"
+#include "diff/scope.h"
 #include "image/atomic_file.h"
 #include "image/image_file.h"
 #include "run/run_record.h"
@@ -25,6 +26,8 @@ struct Comparison {
     // Large pictures our readers take may be read on two threads at once:
     // a run of one pair on a machine with cores to spare.
     bool readSideBySide = false;
+    // What counts: without any of it, every sample of every pixel.
+    Scope scope;
     // Where a report wants the pair's pictures (null: no report).
     const char* reportPictures[kReportPictures] = {};
 };

@@ -117,7 +117,7 @@ void PrintPhase(const RunRecord& record, const Comparison& comparison, Phase pha
     if (failedHere) {
         LogMessage("%s", FailureMessage(record, comparison).c_str());
     } else if (phase == Phase::Diff && record.decided && verbose) {
-        LogMessage(record.identical ? "Images are identical" : "Images differ");
+        LogMessage(record.identical ? "Images are identical" : record.similar ? "Images are similar" : "Images differ");
     }
     if (verbose && time.ended) {
         LogMessage("%s took %.1f ms", PhaseLabel(phase), static_cast<double>(time.milliseconds));

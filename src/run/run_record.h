@@ -10,7 +10,9 @@
 #include "diff/diff_image.h"
 
 // How a pair came out. Missing: one of its files is not there at all.
-enum class PairStatus { Identical, Different, Failed, Missing };
+// Similar: the pixels differ, but only as far as --ignore, --tolerance and
+// --max-differing allow; the pair passes.
+enum class PairStatus { Identical, Different, Failed, Missing, Similar };
 
 // Where a run is.
 enum class RunStep : std::uint8_t { LoadingA, LoadingB, Comparing, Saving, Reporting };
@@ -49,6 +51,8 @@ struct RunRecord {
     // The comparison came to its decision: `identical` holds.
     bool decided = false;
     bool identical = false;
+    // Not identical, but within what the comparison's scope allows.
+    bool similar = false;
     // Failure::None unless the run failed; `failedAt` is where.
     FatalError failure;
     RunStep failedAt = RunStep::LoadingA;
