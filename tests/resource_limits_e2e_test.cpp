@@ -159,3 +159,28 @@ TEST_F(ResourceLimits, EveryAddressSpaceLimitGivesAnAnswerOrAMessage) {
 }
 
 }  // namespace
+
+// A worker that serves pair after pair and runs out of memory fails that
+// pair alone, with the answer the pair gets on its own, and the pairs
+// after it are answered as ever.
+TEST_F(ResourceLimits, AServingWorkerOutOfMemoryFailsOnlyItsOwnPair) {
+    SavePicture(Path("small-a.png"), PatternPixels(32, 32, 1));
+    SavePicture(Path("small-b.png"), PatternPixels(32, 32, 2));
+    // Two frames of 6000 x 6000 are 216 MB: more than the limit below.
+    WriteBlackPng(Path("big-a.png"), 6000, 6000, false);
+    WriteBlackPng(Path("big-b.png"), 6000, 6000, true);
+    const std::string small = Path("small-a.png") + "\t" + Path("small-b.png") + "\n";
+    const std::string big = Path("big-a.png") + "\t" + Path("big-b.png") + "\n";
+    WriteFileBytes(Path("pairs.txt"), small + big + small);
+    WriteFileBytes(Path("big.txt"), big);
+    WriteFileBytes(Path("small.txt"), small);
+    const std::vector<std::string> options = {"--json", "--jobs=1", "--max-memory=150M"};
+    const auto run = [&](const std::string& list) {
+        std::vector<std::string> args = options;
+        args.push_back("--pairs=" + Path(list));
+        return std::regex_replace(Run(args).output, std::regex(",\"milliseconds\":[0-9.]+"), "");
+    };
+    const std::string alone = run("big.txt");
+    EXPECT_NE(alone.find("\"status\":\"failed\""), std::string::npos) << alone;
+    EXPECT_EQ(run("pairs.txt"), run("small.txt") + alone + run("small.txt"));
+}
