@@ -42,9 +42,9 @@ struct RunImages {
 
 // Below this size of each file, a second thread saves little wall time
 // (bench/paired.py: a 44 KB 720p screenshot 0.93 of it, a 335 KB 4K one
-// 0.79, a 12 MB 4K photo 0.64) for its cost: about 8 % more processor
-// time, most of it the kernel clearing B's inflating buffer, which B read
-// after A takes over from A.
+// 0.79, a 12 MB 4K photo 0.64) for what it costs: up to 8 % more
+// processor time, the kernel clearing B's inflating buffer, which B read
+// after A takes over from A, and that buffer's half frame more of peak.
 constexpr std::uint64_t kSideBySideBytes = std::uint64_t{256} << 10;
 
 bool WorthReadingSideBySide(std::FILE* fileA, std::FILE* fileB) {
