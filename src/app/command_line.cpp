@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/batch.h"
@@ -391,7 +390,7 @@ int Dispatch(CommandLine& line) {
         }
         AssignReportPictures(pairs, line.reportDir);
     }
-    const unsigned cores = line.jobs != 0 ? line.jobs : std::max(1u, std::thread::hardware_concurrency());
+    const unsigned cores = line.jobs != 0 ? line.jobs : ProcessorCount();
     const unsigned jobs = onePair ? 1 : cores;
     // Many pairs run side by side already; one pair's two pictures may.
     line.comparison.readSideBySide = onePair && cores >= 2;

@@ -151,6 +151,8 @@ void DiscardStandardError();
 void* MapSharedMemory(std::size_t size);
 void UnmapSharedMemory(void* memory, std::size_t size);
 
+// The processors this process may run on (at least 1).
+unsigned ProcessorCount();
 // The machine's physical memory in bytes (0 when unknown).
 std::uint64_t PhysicalMemoryBytes();
 // Lets this process map no more than `bytes` of address space (never

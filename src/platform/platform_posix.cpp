@@ -13,6 +13,9 @@
 #endif
 #include <poll.h>
 #if defined(__linux__)
+#include <sched.h>
+#endif
+#if defined(__linux__)
 #include <sys/prctl.h>
 #endif
 #include <sys/mman.h>
@@ -511,6 +514,19 @@ void UnmapSharedMemory(void* memory, std::size_t size) {
     if (memory != nullptr) {
         munmap(memory, size);
     }
+}
+
+unsigned ProcessorCount() {
+#if defined(__linux__)
+    // One call, where the C++ library reads a file in /sys.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
+    }
+#endif
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
 std::uint64_t PhysicalMemoryBytes() {

@@ -172,6 +172,11 @@ void* MapSharedMemory(std::size_t size) { return std::calloc(1, size); }
 
 void UnmapSharedMemory(void* memory, std::size_t) { std::free(memory); }
 
+unsigned ProcessorCount() {
+    const DWORD count = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    return count > 0 ? static_cast<unsigned>(count) : 1;
+}
+
 std::uint64_t PhysicalMemoryBytes() {
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
