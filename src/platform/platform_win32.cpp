@@ -173,8 +173,9 @@ void* MapSharedMemory(std::size_t size) { return std::calloc(1, size); }
 void UnmapSharedMemory(void* memory, std::size_t) { std::free(memory); }
 
 unsigned ProcessorCount() {
-    const DWORD count = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
-    return count > 0 ? static_cast<unsigned>(count) : 1;
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? static_cast<unsigned>(info.dwNumberOfProcessors) : 1;
 }
 
 std::uint64_t PhysicalMemoryBytes() {
