@@ -10,6 +10,13 @@
 
 #include <unistd.h>
 
+// The pixel limit the targets read under, as the tool reads under its
+// own: a JPEG of a kilobyte may declare 65500 x 65500 pixels and decode
+// them all (what its data lacks is grey), which would only measure this
+// machine's memory. 4 Mi pixels keep every frame under the 64 MB the
+// sanitizer lets the library allocate.
+constexpr std::uint64_t kFuzzMaxPixels = std::uint64_t{4} << 20;
+
 // Writes `data` to the target's input file and returns its path.
 inline const std::string& WriteFuzzInput(const char* target, const std::uint8_t* data,
                                          std::size_t size) {

@@ -85,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string& path = WriteFuzzInput("glimra-fuzz", data, size);
     const FREE_IMAGE_FORMAT format = FreeImage_GetFileType(path.c_str(), 0);
     try {
-        Image* image = LoadImageFile(path.c_str());
+        const PictureFile file = OpenPictureFile(path.c_str());
+        Image* image = LoadImageFile(file.get(), kFuzzMaxPixels);
         Feedback(format, image->width > 64 || image->height > 64 ? 2 : 1);
         CheckAgainstItself(image);
         // The pattern's answer is the 24-bit payload's alone.

@@ -40,7 +40,7 @@ bool SameDeepSamples(const Image& a, const Image& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string& path = WriteFuzzInput("glimra-readers-fuzz", data, size);
-    const ReadResult own = ReadWithOwnReader(OpenPictureFile(path.c_str()).get());
+    const ReadResult own = ReadWithOwnReader(OpenPictureFile(path.c_str()).get(), kFuzzMaxPixels);
     if (own.image != nullptr) {
         Image* reference = nullptr;
         try {
