@@ -140,7 +140,16 @@ struct Slot {
     bool timedOut = false;
 
     bool HasWorker() const { return process.id >= 0; }
+    // A new pair's record: until its worker starts a phase, it is loading.
+    void ClearRecord() {
+        *record = RunRecord{};
+        record->phaseStartTicks = QueryCounterTicks();
+        record->Time(Phase::Load).started = true;
+        timedOut = false;
+    }
 };
+
+static_assert(kServedFiles <= kMaxSentFiles, "a pair's files go in one message");
 
 class Pool {
 public:
@@ -286,11 +295,7 @@ bool Pool::SendToServer(Slot& slot, PictureFile inputs[2]) {
     if (!slot.HasWorker() && !StartServer(slot)) {
         return false;
     }
-    *slot.record = RunRecord{};
-    // Until the worker starts its first phase, it is loading.
-    slot.record->phaseStartTicks = QueryCounterTicks();
-    slot.record->Time(Phase::Load).started = true;
-    slot.timedOut = false;
+    slot.ClearRecord();
     const RunOutputs& outputs = slot.files->View();
     std::FILE* files[kServedFiles] = {inputs[0].get(), inputs[1].get(),
                                       outputs.difference != nullptr ? outputs.difference->Stream() : nullptr};
@@ -323,10 +328,7 @@ bool Pool::StartServer(Slot& slot) {
 }
 
 bool Pool::StartSingle(Slot& slot, bool preloadLibrary) {
-    *slot.record = RunRecord{};
-    slot.record->phaseStartTicks = QueryCounterTicks();
-    slot.record->Time(Phase::Load).started = true;
-    slot.timedOut = false;
+    slot.ClearRecord();
     slot.job = WorkerJob{&pairs[slot.index].comparison, &limits, &slot.files->View(), slot.record, preloadLibrary};
     if (!StartWorker(slot.process, WorkerMain, &slot.job)) {
         slot.process = WorkerProcess{};
