@@ -146,7 +146,9 @@ void CompareInScope(const Comparison& comparison, RunRecord& record, RunImages& 
     record.similar = !record.identical && stats.differingPixels <= scope.Allowed(scoped.compared);
     if (!record.identical && !record.similar && comparison.diffPath != nullptr) {
         images.diff = CreateDiffImage(images.a, images.b, comparison.mode);
-        MarkIgnored(images.diff, comparison.mode, scope);
+        if (images.diff != nullptr) {
+            MarkIgnored(images.diff, comparison.mode, scope);
+        }
     }
     if (comparison.measure) {
         record.facts = PairFacts{images.a->width, images.a->height, stats, images.a->samples,
