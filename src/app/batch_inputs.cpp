@@ -95,15 +95,16 @@ bool ParseRegions(const std::string& text, std::vector<Region>& regions, std::st
     for (std::size_t start = 0; start < text.size();) {
         const std::size_t space = text.find(' ', start);
         const std::string word = text.substr(start, space - start);
+        start = space == std::string::npos ? text.size() : space + 1;
         Region region;
-        if (!word.empty() && !ParseRegion(word, region)) {
+        if (word.empty()) {
+            continue;
+        }
+        if (!ParseRegion(word, region)) {
             bad = word;
             return false;
         }
-        if (!word.empty()) {
-            regions.push_back(region);
-        }
-        start = space == std::string::npos ? text.size() : space + 1;
+        regions.push_back(region);
     }
     return true;
 }

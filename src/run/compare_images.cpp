@@ -47,6 +47,8 @@ struct RunImages {
 // after A takes over from A, and that buffer's half frame more of peak.
 constexpr std::uint64_t kSideBySideBytes = std::uint64_t{256} << 10;
 
+// Both files large enough to gain; the caller knows that our readers take
+// both.
 bool WorthReadingSideBySide(std::FILE* fileA, std::FILE* fileB) {
 #if GLIMRA_UNDER_ASAN
     // AddressSanitizer reads /proc for every thread it starts, which the
@@ -55,9 +57,8 @@ bool WorthReadingSideBySide(std::FILE* fileA, std::FILE* fileB) {
 #endif
     FileIdentity a;
     FileIdentity b;
-    return fileA != nullptr && fileB != nullptr && QueryOpenFileIdentity(fileA, a) && QueryOpenFileIdentity(fileB, b) && a.size >= kSideBySideBytes &&
-           b.size >= kSideBySideBytes && !NeedsPictureLibrary(fileA, nullptr) &&
-           !NeedsPictureLibrary(fileB, nullptr);
+    return fileA != nullptr && fileB != nullptr && QueryOpenFileIdentity(fileA, a) &&
+           QueryOpenFileIdentity(fileB, b) && a.size >= kSideBySideBytes && b.size >= kSideBySideBytes;
 }
 
 // B by our own reader on a thread of its own while A loads here. The step
@@ -104,12 +105,15 @@ void LoadBoth(const Comparison& comparison, RunHost& host, RunRecord& record, Ru
     // The same bytes decode to the same pixels: B is A, and every message,
     // timer line and answer stays what two loads give.
     const bool sameBytes = FilesHaveSameBytes(fileA, fileB);
-    host.InputsOpen(NeedsPictureLibrary(fileA, comparison.diffPath) ||
-                    (!sameBytes && NeedsPictureLibrary(fileB, nullptr)));
+    const bool libraryForA = NeedsPictureLibrary(fileA, nullptr);
+    const bool libraryForB = !sameBytes && NeedsPictureLibrary(fileB, nullptr);
+    host.InputsOpen(NeedsPictureLibrary(nullptr, comparison.diffPath) || libraryForA || libraryForB);
 
     // Where the 24-bit forms alone decide, nothing else is kept.
     const bool deepSamples = !comparison.ignoreAlpha;
-    if (comparison.readSideBySide && !sameBytes && WorthReadingSideBySide(fileA, fileB)) {
+    // Only our readers run side by side: no library decoder beside another.
+    if (comparison.readSideBySide && !sameBytes && !libraryForA && !libraryForB &&
+        WorthReadingSideBySide(fileA, fileB)) {
         ReadSideBySide(comparison, record, images, deepSamples);
     } else {
         record.step = RunStep::LoadingA;
