@@ -1,6 +1,6 @@
 // The row routines the PNG reader runs against their scalar twins, on
 // random rows of every pixel size and many lengths.
-#include "image/png_rows.h"
+#include "stream/png_rows.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include <new>
 
 #include "image/own_readers.h"
-#include "image/pixel_rows.h"
+#include "stream/pixel_rows.h"
 
 namespace {
 

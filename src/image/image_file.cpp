@@ -10,7 +10,7 @@
 #include "image/freeimage_library.h"
 #include "image/library_samples.h"
 #include "image/own_readers.h"
-#include "image/pixel_rows.h"
+#include "stream/pixel_rows.h"
 #include "image/png_writer.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "common/log.h"
-#include "image/pixel_rows.h"
+#include "stream/pixel_rows.h"
 
 namespace {
 

@@ -58,7 +58,7 @@ bool LooksLikeOwnFormat(std::FILE* file) {
 ReadResult ReadWithOwnReader(std::FILE* file, std::uint64_t maxPixels, bool deepSamples) {
     std::uint64_t size = 0;
     switch (FormatOf(file, size)) {
-    case OwnFormat::Png: return ReadPng(file, size, maxPixels, deepSamples);
+    case OwnFormat::Png: return ReadPng(file, maxPixels, deepSamples);
     case OwnFormat::Bmp: return ReadBmp(file, size, maxPixels);
     case OwnFormat::Jpeg: return ReadJpeg(file, size, maxPixels);
     default: return Declined("not a format of ours");

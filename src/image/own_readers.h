@@ -35,9 +35,8 @@ bool RefuseTooManyPixels(std::uint32_t width, std::uint32_t height, std::uint64_
 
 // Each reads `file` (`size` bytes, from its start) in full; without
 // `deepSamples` the picture keeps its 24-bit form alone (no alpha, no
-// 16-bit samples).
-ReadResult ReadPng(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels,
-                   bool deepSamples = true);
+// 16-bit samples). PNG goes through the row reader, which needs no size.
+ReadResult ReadPng(std::FILE* file, std::uint64_t maxPixels, bool deepSamples = true);
 ReadResult ReadBmp(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels);
 ReadResult ReadJpeg(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels);
 

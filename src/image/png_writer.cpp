@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/log.h"
-#include "image/png_rows.h"
+#include "stream/png_rows.h"
 #include "platform/platform.h"
 
 namespace {

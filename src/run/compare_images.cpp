@@ -7,6 +7,7 @@
 #include "image/own_readers.h"
 #include "image/png_writer.h"
 #include "platform/platform.h"
+#include "run/compare_streams.h"
 #include "run/same_bytes.h"
 #include "run/scoped_timer.h"
 
@@ -94,25 +95,41 @@ void ReadSideBySide(const Comparison& comparison, RunRecord& record, RunImages& 
     images.b = b.image != nullptr ? b.image : LoadImageFile(fileB, comparison.maxPixels, deepSamples);
 }
 
-void LoadBoth(const Comparison& comparison, RunHost& host, RunRecord& record, RunImages& images) {
-    ScopedTimer timer(record, Phase::Load);
+// What is known of the two files once they are open.
+struct OpenedFiles {
+    // The same bytes decode to the same pixels: B is A, and every message,
+    // timer line and answer stays what two loads give.
+    bool sameBytes = false;
+    bool libraryForA = false;
+    bool libraryForB = false;
+};
+
+// Opens both files and tells the host whether the library will be needed.
+OpenedFiles OpenBoth(const Comparison& comparison, RunHost& host, RunRecord& record, RunImages& images) {
     record.step = RunStep::LoadingA;
     images.fileA = host.OpenInput(0, comparison.pathA);
     record.step = RunStep::LoadingB;
     images.fileB = host.OpenInput(1, comparison.pathB);
     std::FILE* fileA = images.fileA.get();
     std::FILE* fileB = images.fileB.get();
-    // The same bytes decode to the same pixels: B is A, and every message,
-    // timer line and answer stays what two loads give.
-    const bool sameBytes = FilesHaveSameBytes(fileA, fileB);
-    const bool libraryForA = NeedsPictureLibrary(fileA, nullptr);
-    const bool libraryForB = !sameBytes && NeedsPictureLibrary(fileB, nullptr);
-    host.InputsOpen(NeedsPictureLibrary(nullptr, comparison.diffPath) || libraryForA || libraryForB);
+    OpenedFiles opened;
+    opened.sameBytes = FilesHaveSameBytes(fileA, fileB);
+    opened.libraryForA = NeedsPictureLibrary(fileA, nullptr);
+    opened.libraryForB = !opened.sameBytes && NeedsPictureLibrary(fileB, nullptr);
+    host.InputsOpen(NeedsPictureLibrary(nullptr, comparison.diffPath) || opened.libraryForA ||
+                    opened.libraryForB);
+    return opened;
+}
 
+void LoadBoth(const Comparison& comparison, RunRecord& record, RunImages& images, const OpenedFiles& opened) {
+    ScopedTimer timer(record, Phase::Load);
+    std::FILE* fileA = images.fileA.get();
+    std::FILE* fileB = images.fileB.get();
+    const bool sameBytes = opened.sameBytes;
     // Where the 24-bit forms alone decide, nothing else is kept.
     const bool deepSamples = !comparison.ignoreAlpha;
     // Only our readers run side by side: no library decoder beside another.
-    if (comparison.readSideBySide && !sameBytes && !libraryForA && !libraryForB &&
+    if (comparison.readSideBySide && !sameBytes && !opened.libraryForA && !opened.libraryForB &&
         WorthReadingSideBySide(fileA, fileB)) {
         ReadSideBySide(comparison, record, images, deepSamples);
     } else {
@@ -267,7 +284,13 @@ PairStatus CompareImages(const Comparison& comparison, RunOutputs& outputs, RunH
                          RunRecord& record) {
     try {
         RunImages images;
-        LoadBoth(comparison, host, record, images);
+        const OpenedFiles opened = OpenBoth(comparison, host, record, images);
+        if (!opened.sameBytes && !opened.libraryForA && !opened.libraryForB &&
+            CompareStreams(comparison, outputs, host, record, images.fileA.get(), images.fileB.get())) {
+            record.answered = true;
+            return StatusOf(record);
+        }
+        LoadBoth(comparison, record, images, opened);
         if (!SameDimensions(images.a, images.b)) {
             WriteReportPictures(comparison, outputs, host, record, images);
             throw FatalError{Failure::DimensionsDiffer};

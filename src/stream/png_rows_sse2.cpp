@@ -1,4 +1,4 @@
-#include "image/png_rows.h"
+#include "stream/png_rows.h"
 
 #if GLIMRA_HAVE_SSE2
 

@@ -1,0 +1,51 @@
+#include "stream/zlib_inflater.h"
+
+#include <isa-l/igzip_lib.h>
+
+#include <new>
+
+bool ZlibHeaderValid(std::uint8_t cmf, std::uint8_t flg) {
+    const bool checked = (static_cast<unsigned>(cmf) * 256 + flg) % 31 == 0;
+    return (cmf & 0x0F) == 8 && (cmf >> 4) <= 7 && checked && (flg & 0x20) == 0;
+}
+
+ZlibInflater::ZlibInflater() : state(new (std::nothrow) inflate_state) {
+    if (state != nullptr) {
+        isal_inflate_init(state.get());
+        // Header and trailer read and checked by ISA-L: the Adler-32 of
+        // what was made must match.
+        state->crc_flag = ISAL_ZLIB;
+    }
+}
+
+ZlibInflater::~ZlibInflater() = default;
+
+void ZlibInflater::Give(const std::uint8_t* bytes, std::size_t size) {
+    if (!headerChecked) {
+        headerChecked = true;
+        broken = size < 2 || !ZlibHeaderValid(bytes[0], bytes[1]);
+    }
+    state->next_in = const_cast<std::uint8_t*>(bytes);
+    state->avail_in = static_cast<std::uint32_t>(size);
+}
+
+bool ZlibInflater::NeedsInput() const { return state->avail_in == 0 && !ended && !broken; }
+
+std::size_t ZlibInflater::Inflate(std::uint8_t* out, std::size_t room) {
+    if (ended || broken || room == 0) {
+        return 0;
+    }
+    state->next_out = out;
+    state->avail_out = static_cast<std::uint32_t>(room);
+    const int result = isal_inflate(state.get());
+    const std::size_t made = room - state->avail_out;
+    // A stream that wants a preset dictionary is one libpng refuses.
+    broken = result < 0 || result == ISAL_NEED_DICT;
+    ended = !broken && state->block_state == ISAL_BLOCK_FINISH;
+    return made;
+}
+
+std::size_t ZlibInflater::BytesBeyondEnd() const {
+    // ISA-L reads ahead into its bit buffer: those bytes were given too.
+    return state->avail_in + static_cast<std::size_t>(state->read_in_length) / 8;
+}
