@@ -84,18 +84,17 @@ TEST(PngWriter, DecodesToThePixelsOfTheLibrarysWriter) {
     std::remove(library.c_str());
 }
 
-// The report's writer keeps its buffers from one picture to the next; a
-// smaller picture after a larger one must not carry the larger one's rows.
-TEST(PngWriter, ReusedBuffersCarryNothingOver) {
+// Pictures of one run follow each other through the writer: a smaller
+// picture after a larger one must not carry the larger one's rows.
+TEST(PngWriter, PicturesInTurnCarryNothingOver) {
     std::mt19937 random(11);
     const std::string path = ::testing::TempDir() + "glimra_png_writer_reuse.png";
-    PngWriter writer;
     for (const auto& [width, height] : {std::pair{300, 200}, std::pair{40, 30}, std::pair{41, 200}}) {
         const ImagePtr image(CreateImage(width, height));
         Fill(image.get(), 0, random);
         {
             AtomicFile file(path.c_str());
-            writer.Write(image.get(), file);
+            WritePng(image.get(), file);
             ASSERT_TRUE(file.Commit());
         }
         const ImagePtr read = ReadBack(path, true);

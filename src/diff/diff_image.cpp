@@ -71,8 +71,7 @@ bool MarkDeepDifferences(const Image* a, const Image* b, const DeepPair& pair, D
 
 }  // namespace
 
-Image* CreateDiffImage(const Image* a, const Image* b, DiffMode mode) {
-    Image* result = CreateImage(a->width, a->height);
+bool DiffInto(const Image* a, const Image* b, DiffMode mode, Image* result) {
     const std::size_t blocks = DiffBlockCount(ImagePayloadSize(a->width, a->height));
     bool differ =
         mode == DiffMode::Highlight ? Highlight(a, b, result)
@@ -82,7 +81,12 @@ Image* CreateDiffImage(const Image* a, const Image* b, DiffMode mode) {
     if (pair.Active()) {
         differ = MarkDeepDifferences(a, b, pair, mode, result) || differ;
     }
-    if (!differ) {
+    return differ;
+}
+
+Image* CreateDiffImage(const Image* a, const Image* b, DiffMode mode) {
+    Image* result = CreateImage(a->width, a->height);
+    if (!DiffInto(a, b, mode, result)) {
         DestroyImage(result);
         return nullptr;
     }

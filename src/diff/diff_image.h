@@ -15,6 +15,9 @@ enum class DiffMode { AbsDelta = 0, Xor = 1, Highlight = 2 };
 // scaled to 8 bits (at least 1) in all three channels, and the highlight
 // marks it red like any other. The caller owns the result.
 Image* CreateDiffImage(const Image* a, const Image* b, DiffMode mode);
+// The same into `result`, a picture of the same size whose pixels it
+// overwrites; true when some sample differs.
+bool DiffInto(const Image* a, const Image* b, DiffMode mode, Image* result);
 
 // Whether any sample of two such pictures differs, decided without making
 // a difference picture.

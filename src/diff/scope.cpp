@@ -138,19 +138,19 @@ ScopedDifference MeasureInScope(const Image* a, const Image* b, const Scope& sco
     return result;
 }
 
-void MarkIgnored(Image* difference, DiffMode mode, const Scope& scope) {
+void MarkIgnored(Image* difference, DiffMode mode, const Scope& scope, std::int64_t firstRow) {
     const std::int64_t width = difference->width;
     const std::int64_t height = difference->height;
     for (const Region& region : scope.ignored) {
         const std::int64_t left = std::max<std::int64_t>(0, region.x);
         const std::int64_t right = std::min(width, region.x + region.width);
-        const std::int64_t top = std::max<std::int64_t>(0, region.y);
-        const std::int64_t bottom = std::min(height, region.y + region.height);
+        const std::int64_t top = std::max<std::int64_t>(0, region.y - firstRow);
+        const std::int64_t bottom = std::min(height, region.y - firstRow + region.height);
         for (std::int64_t y = top; y < bottom; ++y) {
             for (std::int64_t x = left; x < right; ++x) {
                 std::uint8_t* pixel = difference->pixels + 3 * static_cast<std::size_t>(y * width + x);
                 // Diagonal stripes four pixels wide, darker than any faded grey.
-                const auto grey = static_cast<std::uint8_t>(((x + y) / 4) % 2 == 0 ? 128 : 96);
+                const auto grey = static_cast<std::uint8_t>(((x + y + firstRow) / 4) % 2 == 0 ? 128 : 96);
                 const std::uint8_t value = mode == DiffMode::Highlight ? grey : 0;
                 pixel[0] = pixel[1] = pixel[2] = value;
             }

@@ -50,4 +50,5 @@ ScopedDifference MeasureInScope(const Image* a, const Image* b, const Scope& sco
 // Shows the ignored regions in a difference picture: black in the
 // byte-wise modes, where no difference is counted; in the highlight, grey
 // stripes over the faded picture, so that a person sees what was left out.
-void MarkIgnored(Image* difference, DiffMode mode, const Scope& scope);
+// `difference` may be a band of the picture whose first row is `firstRow`.
+void MarkIgnored(Image* difference, DiffMode mode, const Scope& scope, std::int64_t firstRow = 0);

@@ -306,7 +306,7 @@ bool EncodeToFile(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, AtomicFile& file) 
 
 void SaveImageFile(const Image* image, const char* path, AtomicFile& file) {
     if (WrittenByOwnWriter(path)) {
-        PngWriter(PngWriter::kDifferenceLevel).WriteMostlyBlack(image, file);
+        WritePng(image, file, PngRowWriter::Content::MostlyBlack);
     } else {
         SaveImageFileWithLibrary(image, path, file);
     }

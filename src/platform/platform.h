@@ -47,6 +47,9 @@ struct FileIdentity {
 
 // False when the system cannot tell.
 bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity);
+// Empties a file open for writing and puts it back at its start, for its
+// content to be written again from scratch; false when that failed.
+bool EmptyOpenFile(std::FILE* file);
 // True only when both identities are known to name one and the same file.
 bool SameFile(const FileIdentity& a, const FileIdentity& b);
 

@@ -231,6 +231,10 @@ std::FILE* OpenRegularFile(const char* path) {
     return file;
 }
 
+bool EmptyOpenFile(std::FILE* file) {
+    return std::fflush(file) == 0 && ftruncate(fileno(file), 0) == 0 && std::fseek(file, 0, SEEK_SET) == 0;
+}
+
 bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity) {
     struct stat info {};
     if (fstat(fileno(file), &info) != 0) {

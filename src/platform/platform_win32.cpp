@@ -35,6 +35,10 @@ std::FILE* OpenRegularFile(const char* path) {
     return file;
 }
 
+bool EmptyOpenFile(std::FILE* file) {
+    return std::fflush(file) == 0 && _chsize_s(_fileno(file), 0) == 0 && std::fseek(file, 0, SEEK_SET) == 0;
+}
+
 bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity) {
     struct _stat64 info {};
     if (_fstat64(_fileno(file), &info) != 0) {

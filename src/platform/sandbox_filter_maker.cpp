@@ -39,7 +39,7 @@ bool AddRules(scmp_filter_ctx filter) {
              SCMP_SYS(read), SCMP_SYS(readv), SCMP_SYS(pread64), SCMP_SYS(preadv),
              SCMP_SYS(write), SCMP_SYS(writev), SCMP_SYS(pwrite64), SCMP_SYS(lseek),
              SCMP_SYS(close), SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(fcntl),
-             SCMP_SYS(fsync), SCMP_SYS(fdatasync), SCMP_SYS(sendto), SCMP_SYS(recvfrom),
+             SCMP_SYS(fsync), SCMP_SYS(fdatasync), SCMP_SYS(ftruncate), SCMP_SYS(sendto), SCMP_SYS(recvfrom),
              // the next pair's files, sent by the parent
              SCMP_SYS(recvmsg),
              // memory

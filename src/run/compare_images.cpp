@@ -228,16 +228,15 @@ void WriteReportPictures(const Comparison& comparison, RunOutputs& outputs, RunH
     }
     record.step = RunStep::Reporting;
     unsigned written = 0;
-    PngWriter writer;
     // A PNG a browser shows as the comparison saw it goes as it is.
     const auto write = [&](ReportPicture which, const Image* image, std::FILE* file) {
         record.reportPicture = static_cast<std::uint8_t>(which);
         if (file != nullptr && image->shownAsIs) {
             CopyImageFile(file, *outputs.report[which]);
         } else if (which == kPictureDifference) {
-            writer.WriteMostlyBlack(image, *outputs.report[which]);
+            WritePng(image, *outputs.report[which], PngRowWriter::Content::MostlyBlack);
         } else {
-            writer.Write(image, *outputs.report[which]);
+            WritePng(image, *outputs.report[which]);
         }
         written |= 1u << which;
     };

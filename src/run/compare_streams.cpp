@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "diff/scope.h"
+#include "image/image_file.h"
 #include "platform/platform.h"
 #include "run/scoped_timer.h"
 #include "stream/png_row_reader.h"
+#include "stream/png_row_writer.h"
 
 namespace {
 
@@ -101,6 +104,12 @@ public:
             record.phaseStartTicks = now;
         }
     }
+    // The phase took no part after all: it is not told.
+    void Forget(Phase phase) {
+        Stop();
+        ticks[static_cast<int>(phase)] = 0;
+        record.Time(phase) = PhaseTime{};
+    }
     void Stop() {
         if (running) {
             ticks[static_cast<int>(current)] += QueryCounterTicks() - since;
@@ -115,6 +124,12 @@ private:
     Phase current = Phase::Load;
     std::uint64_t since = 0;
 };
+
+// Rows a band holds: about kBandBytes of the 24-bit form, at least one.
+std::int32_t BandRows(const PngFacts& facts) {
+    return static_cast<std::int32_t>(
+        std::clamp<std::size_t>(kBandBytes / (std::size_t{facts.width} * 3), 1, facts.height));
+}
 
 // What the bands so far add up to.
 struct Totals {
@@ -149,21 +164,85 @@ Scope ScopeOfBand(const Scope& scope, std::int32_t top) {
     return band;
 }
 
-void CompareBand(const Comparison& comparison, const Image* a, const Image* b, std::int32_t top, Totals& totals) {
+// Adds the band whose first row is `top` to the totals; true when any of
+// its samples differs.
+bool CompareBand(const Comparison& comparison, const Image* a, const Image* b, std::int32_t top, Totals& totals) {
     if (comparison.scope.Active()) {
         const ScopedDifference scoped = MeasureInScope(a, b, ScopeOfBand(comparison.scope, top));
         totals.compared += scoped.compared;
         totals.differs = totals.differs || scoped.differs;
         AddBand(totals.stats, scoped.stats, top);
-        return;
+        return scoped.differs;
     }
-    if (ImagesDiffer(a, b)) {
-        totals.differs = true;
-        if (comparison.measure) {
-            AddBand(totals.stats, MeasureDifference(a, b), top);
+    if (!ImagesDiffer(a, b)) {
+        return false;
+    }
+    totals.differs = true;
+    if (comparison.measure) {
+        AddBand(totals.stats, MeasureDifference(a, b), top);
+    }
+    return true;
+}
+
+// The difference picture, written band by band as the bands are compared.
+// In the byte-wise modes a band that agrees is black: those before the
+// first that differs wait as a count, so that a pair that agrees costs no
+// encoding. The highlight shows the faded picture everywhere.
+class DifferenceStream {
+public:
+    DifferenceStream(const Comparison& pairComparison, AtomicFile& file, const PngFacts& pictureFacts,
+                     std::int32_t bandRows)
+        : comparison(pairComparison), output(file), facts(pictureFacts),
+          band(CreateImage(static_cast<std::int32_t>(pictureFacts.width), bandRows)), fullRows(bandRows) {}
+    ~DifferenceStream() {
+        band->height = fullRows;
+        DestroyImage(band);
+    }
+    DifferenceStream(const DifferenceStream&) = delete;
+    DifferenceStream& operator=(const DifferenceStream&) = delete;
+
+    void AddBand(const Image* a, const Image* b, std::int32_t top, bool differs) {
+        const DiffMode mode = comparison.mode;
+        if (!differs && mode != DiffMode::Highlight) {
+            written = writer != nullptr ? writer->WriteBlackRows(static_cast<std::uint32_t>(a->height)) && written
+                                        : written;
+            waitingBlack += writer == nullptr ? static_cast<std::uint32_t>(a->height) : 0;
+            return;
+        }
+        if (writer == nullptr) {
+            writer = std::make_unique<PngRowWriter>(output.Stream(), facts.width, facts.height,
+                                                    mode == DiffMode::Highlight ? PngRowWriter::Content::Any
+                                                                                : PngRowWriter::Content::MostlyBlack);
+            written = output.Stream() != nullptr && writer->WriteBlackRows(waitingBlack);
+        }
+        band->height = a->height;
+        DiffInto(a, b, mode, band);
+        MarkIgnored(band, mode, comparison.scope, top);
+        written = writer->WriteRows(band->pixels, std::size_t{facts.width} * 3, static_cast<std::uint32_t>(a->height)) &&
+                  written;
+    }
+
+    // Ends the file and has it put in place; FatalError (SaveFailed) when
+    // that failed.
+    void Place(RunHost& host) {
+        if (writer == nullptr || !writer->Finish() || !written || !output.Close() || !host.PlaceOutput(output)) {
+            throw FatalError{Failure::SaveFailed};
         }
     }
-}
+
+    // Nothing written is kept: the file is empty again.
+    bool Forget() { return writer == nullptr || EmptyOpenFile(output.Stream()); }
+
+private:
+    const Comparison& comparison;
+    AtomicFile& output;
+    const PngFacts& facts;
+    Image* band;
+    std::int32_t fullRows;
+    std::unique_ptr<PngRowWriter> writer;
+    std::uint32_t waitingBlack = 0;
+    bool written = true;
+};
 
 // Only the answer is asked for, and a counted difference decides it.
 bool AnswerAlone(const Comparison& comparison) {
@@ -179,13 +258,11 @@ bool Decided(const Comparison& comparison, const Totals& totals) {
 // Why the streams could not be compared (the run of whole pictures takes
 // over), or null once every band is compared or the answer is known.
 const char* CompareBands(const Comparison& comparison, PngRowReader& readerA, PngRowReader& readerB,
-                         RunRecord& record, Totals& totals) {
-    PhaseTotals phases(record);
+                         PhaseTotals& phases, DifferenceStream* difference, Totals& totals) {
     const PngFacts& facts = readerA.Facts();
     const bool deepSamples = !comparison.ignoreAlpha;
     const auto height = static_cast<std::int32_t>(facts.height);
-    const auto bandRows = static_cast<std::int32_t>(
-        std::clamp<std::size_t>(kBandBytes / (std::size_t{facts.width} * 3), 1, facts.height));
+    const std::int32_t bandRows = BandRows(facts);
     Band bandA(facts, deepSamples, bandRows);
     Band bandB(readerB.Facts(), deepSamples, bandRows);
     const bool answerAlone = AnswerAlone(comparison);
@@ -202,9 +279,13 @@ const char* CompareBands(const Comparison& comparison, PngRowReader& readerA, Pn
             return reason;
         }
         phases.Enter(Phase::Diff, RunStep::Comparing);
-        CompareBand(comparison, bandA.image, bandB.image, top, totals);
+        const bool bandDiffers = CompareBand(comparison, bandA.image, bandB.image, top, totals);
         if (answerAlone && Decided(comparison, totals)) {
             return nullptr;
+        }
+        if (difference != nullptr) {
+            phases.Enter(Phase::Save, RunStep::Saving);
+            difference->AddBand(bandA.image, bandB.image, top, bandDiffers);
         }
     }
     phases.Enter(Phase::Load, RunStep::LoadingA);
@@ -212,11 +293,7 @@ const char* CompareBands(const Comparison& comparison, PngRowReader& readerA, Pn
         return reason;
     }
     phases.Enter(Phase::Load, RunStep::LoadingB);
-    if (const char* reason = readerB.Finish()) {
-        return reason;
-    }
-    phases.Enter(Phase::Diff, RunStep::Comparing);
-    return nullptr;
+    return readerB.Finish();
 }
 
 // Both files back at their start, the record as it was.
@@ -230,13 +307,34 @@ bool GiveUp(std::FILE* fileA, std::FILE* fileB, RunRecord& record) {
     return false;
 }
 
+// The decision and the facts, from the totals of every band.
+void Decide(const Comparison& comparison, const PngFacts& a, const PngFacts& b, const Totals& totals,
+            RunRecord& record) {
+    record.identical = !totals.differs;
+    record.similar = !record.identical && comparison.scope.Active() &&
+                     totals.stats.differingPixels <= comparison.scope.Allowed(totals.compared);
+    if (comparison.measure) {
+        const Samples samples = a.wide ? Samples::Bits16 : Samples::Bits8;
+        const bool alpha = !comparison.ignoreAlpha && (a.transparency || b.transparency);
+        record.facts = PairFacts{static_cast<std::int32_t>(a.width), static_cast<std::int32_t>(a.height),
+                                 totals.stats, samples, alpha};
+        record.measured = true;
+    }
+    record.decided = true;
+}
+
+// Only our own writer writes as the rows come.
+bool Streamable(const Comparison& comparison, const RunOutputs& outputs) {
+    return comparison.reportPictures[kPictureA] == nullptr &&
+           (comparison.diffPath == nullptr ||
+            (outputs.difference != nullptr && !NeedsPictureLibrary(nullptr, comparison.diffPath)));
+}
+
 }  // namespace
 
 bool CompareStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& host, RunRecord& record,
                     std::FILE* fileA, std::FILE* fileB) {
-    (void)host;
-    if (fileA == nullptr || fileB == nullptr || outputs.difference != nullptr ||
-        comparison.reportPictures[kPictureA] != nullptr) {
+    if (fileA == nullptr || fileB == nullptr || !Streamable(comparison, outputs)) {
         return false;
     }
     const bool deepSamples = !comparison.ignoreAlpha;
@@ -252,20 +350,28 @@ bool CompareStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& 
     if (a.width != b.width || a.height != b.height || a.wide != b.wide) {
         return GiveUp(fileA, fileB, record);
     }
+    PhaseTotals phases(record);
+    std::unique_ptr<DifferenceStream> difference;
+    if (comparison.diffPath != nullptr) {
+        difference = std::make_unique<DifferenceStream>(comparison, *outputs.difference, a, BandRows(a));
+    }
     Totals totals;
-    if (CompareBands(comparison, readerA, readerB, record, totals) != nullptr) {
+    if (CompareBands(comparison, readerA, readerB, phases, difference.get(), totals) != nullptr) {
+        // A file that turned out to be one for the library: what was
+        // written of the difference picture goes too.
+        phases.Stop();
+        if (difference != nullptr && !difference->Forget()) {
+            throw FatalError{Failure::SaveFailed};
+        }
         return GiveUp(fileA, fileB, record);
     }
-    record.identical = !totals.differs;
-    record.similar = !record.identical && comparison.scope.Active() &&
-                     totals.stats.differingPixels <= comparison.scope.Allowed(totals.compared);
-    if (comparison.measure) {
-        const Samples samples = a.wide ? Samples::Bits16 : Samples::Bits8;
-        const bool alpha = deepSamples && (a.transparency || b.transparency);
-        record.facts = PairFacts{static_cast<std::int32_t>(a.width), static_cast<std::int32_t>(a.height),
-                                 totals.stats, samples, alpha};
-        record.measured = true;
+    phases.Enter(Phase::Diff, RunStep::Comparing);
+    Decide(comparison, a, b, totals, record);
+    if (difference != nullptr && !record.identical && !record.similar) {
+        phases.Enter(Phase::Save, RunStep::Saving);
+        difference->Place(host);
+    } else {
+        phases.Forget(Phase::Save);
     }
-    record.decided = true;
     return true;
 }
