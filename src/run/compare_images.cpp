@@ -285,7 +285,8 @@ PairStatus CompareImages(const Comparison& comparison, RunOutputs& outputs, RunH
         RunImages images;
         const OpenedFiles opened = OpenBoth(comparison, host, record, images);
         if (!opened.sameBytes && !opened.libraryForA && !opened.libraryForB &&
-            CompareStreams(comparison, outputs, host, record, images.fileA.get(), images.fileB.get())) {
+            CompareStreams(comparison, outputs, host, record, images.fileA.get(), images.fileB.get(),
+                           comparison.readSideBySide && WorthReadingSideBySide(images.fileA.get(), images.fileB.get()))) {
             record.answered = true;
             return StatusOf(record);
         }

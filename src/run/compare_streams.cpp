@@ -7,6 +7,7 @@
 #include "diff/scope.h"
 #include "image/image_file.h"
 #include "platform/platform.h"
+#include "run/band_source.h"
 #include "run/scoped_timer.h"
 #include "stream/png_row_reader.h"
 #include "stream/png_row_writer.h"
@@ -16,62 +17,6 @@ namespace {
 // A band is about this many bytes of the 24-bit form (at least one row):
 // two of them and the readers' windows stay in the processor's cache.
 constexpr std::size_t kBandBytes = std::size_t{256} << 10;
-
-// A band of rows of one picture, held as a picture of that many rows, so
-// that every kernel and measure made for pictures takes it as it is.
-// Its planes hold what the reader delivers beside the 24-bit form.
-class Band {
-public:
-    Band(const PngFacts& facts, bool deepSamples, std::int32_t rows)
-        : image(CreateImage(static_cast<std::int32_t>(facts.width), rows)), fullRows(rows) {
-        const auto width = static_cast<std::int32_t>(facts.width);
-        image->storesAlpha = deepSamples && facts.transparency;
-        if (facts.alphaRows) {
-            image->alpha = static_cast<std::uint8_t*>(AllocatePlane(AlphaPlaneSize(width, rows)));
-            if (image->alpha == nullptr) {
-                FailOutOfMemory(width, rows);
-            }
-        }
-        if (facts.wide) {
-            image->samples = Samples::Bits16;
-            image->deep = AllocatePlane(DeepPlaneSize(width, rows, Samples::Bits16));
-            if (image->deep == nullptr) {
-                FailOutOfMemory(width, rows);
-            }
-        }
-    }
-    ~Band() {
-        image->height = fullRows;
-        DestroyImage(image);
-    }
-    Band(const Band&) = delete;
-    Band& operator=(const Band&) = delete;
-
-    // The last band may be shorter: the bytes past its payload become the
-    // zero tail the kernels rely on.
-    void SetRows(std::int32_t rows) {
-        image->height = rows;
-        const std::size_t payload = ImagePayloadSize(image->width, rows);
-        std::memset(image->pixels + payload, 0, ImageBufferSize(image->width, rows) - payload);
-    }
-
-    RowsOut Out() const {
-        const auto width = static_cast<std::size_t>(image->width);
-        RowsOut out;
-        out.pixels = image->pixels;
-        out.pixelStride = width * 3;
-        out.alpha = image->alpha;
-        out.alphaStride = width;
-        out.wide = static_cast<std::uint16_t*>(image->deep);
-        out.wideStride = width * 4;
-        return out;
-    }
-
-    Image* image;
-
-private:
-    std::int32_t fullRows;
-};
 
 // The phases' times summed over the bands, put in the record however the
 // run ends, as the phase timers would.
@@ -258,42 +203,44 @@ bool Decided(const Comparison& comparison, const Totals& totals) {
 // Why the streams could not be compared (the run of whole pictures takes
 // over), or null once every band is compared or the answer is known.
 const char* CompareBands(const Comparison& comparison, PngRowReader& readerA, PngRowReader& readerB,
-                         PhaseTotals& phases, DifferenceStream* difference, Totals& totals) {
+                         bool twoThreads, PhaseTotals& phases, DifferenceStream* difference, Totals& totals) {
     const PngFacts& facts = readerA.Facts();
     const bool deepSamples = !comparison.ignoreAlpha;
     const auto height = static_cast<std::int32_t>(facts.height);
     const std::int32_t bandRows = BandRows(facts);
-    Band bandA(facts, deepSamples, bandRows);
-    Band bandB(readerB.Facts(), deepSamples, bandRows);
+    BandSource sourceA(readerA, deepSamples, bandRows, false);
+    BandSource sourceB(readerB, deepSamples, bandRows, twoThreads);
     const bool answerAlone = AnswerAlone(comparison);
+    const char* reason = nullptr;
     for (std::int32_t top = 0; top < height; top += bandRows) {
-        const std::int32_t rows = std::min(bandRows, height - top);
-        bandA.SetRows(rows);
-        bandB.SetRows(rows);
         phases.Enter(Phase::Load, RunStep::LoadingA);
-        if (const char* reason = readerA.ReadRows(static_cast<std::uint32_t>(rows), bandA.Out())) {
+        const Image* a = sourceA.Next(reason);
+        if (a == nullptr) {
             return reason;
         }
         phases.Enter(Phase::Load, RunStep::LoadingB);
-        if (const char* reason = readerB.ReadRows(static_cast<std::uint32_t>(rows), bandB.Out())) {
+        const Image* b = sourceB.Next(reason);
+        if (b == nullptr) {
             return reason;
         }
         phases.Enter(Phase::Diff, RunStep::Comparing);
-        const bool bandDiffers = CompareBand(comparison, bandA.image, bandB.image, top, totals);
+        const bool bandDiffers = CompareBand(comparison, a, b, top, totals);
         if (answerAlone && Decided(comparison, totals)) {
             return nullptr;
         }
         if (difference != nullptr) {
             phases.Enter(Phase::Save, RunStep::Saving);
-            difference->AddBand(bandA.image, bandB.image, top, bandDiffers);
+            difference->AddBand(a, b, top, bandDiffers);
         }
+        sourceA.Release();
+        sourceB.Release();
     }
     phases.Enter(Phase::Load, RunStep::LoadingA);
-    if (const char* reason = readerA.Finish()) {
-        return reason;
+    if (const char* why = sourceA.Finish()) {
+        return why;
     }
     phases.Enter(Phase::Load, RunStep::LoadingB);
-    return readerB.Finish();
+    return sourceB.Finish();
 }
 
 // Both files back at their start, the record as it was.
@@ -333,7 +280,7 @@ bool Streamable(const Comparison& comparison, const RunOutputs& outputs) {
 }  // namespace
 
 bool CompareStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& host, RunRecord& record,
-                    std::FILE* fileA, std::FILE* fileB) {
+                    std::FILE* fileA, std::FILE* fileB, bool twoThreads) {
     if (fileA == nullptr || fileB == nullptr || !Streamable(comparison, outputs)) {
         return false;
     }
@@ -356,7 +303,7 @@ bool CompareStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& 
         difference = std::make_unique<DifferenceStream>(comparison, *outputs.difference, a, BandRows(a));
     }
     Totals totals;
-    if (CompareBands(comparison, readerA, readerB, phases, difference.get(), totals) != nullptr) {
+    if (CompareBands(comparison, readerA, readerB, twoThreads, phases, difference.get(), totals) != nullptr) {
         // A file that turned out to be one for the library: what was
         // written of the difference picture goes too.
         phases.Stop();

@@ -12,6 +12,7 @@
 // streams, when both are PNG files the row reader takes and the run asks
 // for nothing that needs whole pictures. False when it cannot: the files
 // are then back at their start and `record` as it was, for the run of
-// whole pictures to take over. Throws FatalError as that run would.
+// whole pictures to take over. Throws FatalError as that run would. With
+// `twoThreads`, B is read on a thread of its own, a band ahead.
 bool CompareStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& host, RunRecord& record,
-                    std::FILE* fileA, std::FILE* fileB);
+                    std::FILE* fileA, std::FILE* fileB, bool twoThreads);

@@ -1,0 +1,135 @@
+#include "run/band_source.h"
+
+#include <algorithm>
+#include <cstring>
+
+Band::Band(const PngFacts& facts, bool deepSamples, std::int32_t rows)
+    : image(CreateImage(static_cast<std::int32_t>(facts.width), rows)), fullRows(rows) {
+    const auto width = static_cast<std::int32_t>(facts.width);
+    image->storesAlpha = deepSamples && facts.transparency;
+    if (facts.alphaRows) {
+        image->alpha = static_cast<std::uint8_t*>(AllocatePlane(AlphaPlaneSize(width, rows)));
+    }
+    if (facts.wide) {
+        image->samples = Samples::Bits16;
+        image->deep = AllocatePlane(DeepPlaneSize(width, rows, Samples::Bits16));
+    }
+    if ((facts.alphaRows && image->alpha == nullptr) || (facts.wide && image->deep == nullptr)) {
+        DestroyImage(image);
+        FailOutOfMemory(width, rows);
+    }
+}
+
+Band::~Band() {
+    image->height = fullRows;
+    DestroyImage(image);
+}
+
+void Band::SetRows(std::int32_t rows) {
+    image->height = rows;
+    const std::size_t payload = ImagePayloadSize(image->width, rows);
+    std::memset(image->pixels + payload, 0, ImageBufferSize(image->width, rows) - payload);
+}
+
+RowsOut Band::Out() const {
+    const auto width = static_cast<std::size_t>(image->width);
+    RowsOut out;
+    out.pixels = image->pixels;
+    out.pixelStride = width * 3;
+    out.alpha = image->alpha;
+    out.alphaStride = width;
+    out.wide = static_cast<std::uint16_t*>(image->deep);
+    out.wideStride = width * 4;
+    return out;
+}
+
+BandSource::BandSource(PngRowReader& rowReader, bool deepSamples, std::int32_t rows, bool ahead)
+    : reader(rowReader), height(static_cast<std::int32_t>(rowReader.Facts().height)), bandRows(rows),
+      bands{Band(rowReader.Facts(), deepSamples, rows), Band(rowReader.Facts(), deepSamples, ahead ? rows : 1)} {
+    if (ahead) {
+        thread = std::thread([this] { ReadAhead(); });
+    }
+}
+
+BandSource::~BandSource() {
+    if (thread.joinable()) {
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            stop = true;
+        }
+        changed.notify_all();
+        thread.join();
+    }
+}
+
+const char* BandSource::Read(Band& band, std::int32_t top) {
+    const std::int32_t rows = std::min(bandRows, height - top);
+    band.SetRows(rows);
+    return reader.ReadRows(static_cast<std::uint32_t>(rows), band.Out());
+}
+
+// Band k goes into room k % 2 once the comparison has released it.
+void BandSource::ReadAhead() {
+    int room = 0;
+    for (std::int32_t top = 0; top < height; top += bandRows, room ^= 1) {
+        {
+            std::unique_lock<std::mutex> hold(lock);
+            changed.wait(hold, [&] { return stop || !ready[room]; });
+            if (stop) {
+                return;
+            }
+        }
+        const char* why = Read(bands[room], top);
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            ready[room] = why == nullptr;
+            reason = why;
+        }
+        changed.notify_all();
+        if (why != nullptr) {
+            return;
+        }
+    }
+    const char* why = reader.Finish();
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        reason = why;
+        done = true;
+    }
+    changed.notify_all();
+}
+
+const Image* BandSource::Next(const char*& why) {
+    const std::int32_t top = nextTop;
+    nextTop += bandRows;
+    if (!thread.joinable()) {
+        why = Read(bands[0], top);
+        return why == nullptr ? bands[0].image : nullptr;
+    }
+    const int room = static_cast<int>((top / bandRows) % 2);
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait(hold, [&] { return ready[room] || reason != nullptr; });
+    why = ready[room] ? nullptr : reason;
+    return ready[room] ? bands[room].image : nullptr;
+}
+
+void BandSource::Release() {
+    if (!thread.joinable()) {
+        return;
+    }
+    const int room = static_cast<int>(((nextTop - bandRows) / bandRows) % 2);
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        ready[room] = false;
+    }
+    changed.notify_all();
+}
+
+const char* BandSource::Finish() {
+    if (!thread.joinable()) {
+        return reader.Finish();
+    }
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait(hold, [&] { return done || reason != nullptr; });
+    return reason;
+}

@@ -1,0 +1,69 @@
+// The bands of rows a streamed comparison takes from each picture: each
+// band held as a picture of that many rows, so that every kernel and
+// measure made for pictures takes it as it is.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "image/image.h"
+#include "stream/png_row_reader.h"
+
+// A band of rows of one picture. Its planes hold what the reader delivers
+// beside the 24-bit form.
+class Band {
+public:
+    Band(const PngFacts& facts, bool deepSamples, std::int32_t rows);
+    ~Band();
+    Band(const Band&) = delete;
+    Band& operator=(const Band&) = delete;
+
+    // The last band may be shorter: the bytes past its payload become the
+    // zero tail the kernels rely on.
+    void SetRows(std::int32_t rows);
+    RowsOut Out() const;
+
+    Image* image;
+
+private:
+    std::int32_t fullRows;
+};
+
+// The bands of one picture in order, `bandRows` rows each (the last may
+// have fewer), read here when asked for or, `ahead`, by a thread of its
+// own one band ahead of the one being compared: two pictures then take
+// both cores. The reader has started; the bands end with its Finish.
+class BandSource {
+public:
+    BandSource(PngRowReader& reader, bool deepSamples, std::int32_t bandRows, bool ahead);
+    ~BandSource();
+    BandSource(const BandSource&) = delete;
+    BandSource& operator=(const BandSource&) = delete;
+
+    // The next band, or null with `reason` saying why the file is declined.
+    const Image* Next(const char*& reason);
+    // Done with the band Next gave: its room may take the one after next.
+    void Release();
+    // After the last band: what the reader's Finish said.
+    const char* Finish();
+
+private:
+    const char* Read(Band& band, std::int32_t top);
+    void ReadAhead();
+
+    PngRowReader& reader;
+    const std::int32_t height;
+    const std::int32_t bandRows;
+    Band bands[2];
+    std::int32_t nextTop = 0;  // the first row of the band Next gives
+    // Shared with the thread, under `lock`.
+    std::mutex lock;
+    std::condition_variable changed;
+    bool ready[2] = {false, false};
+    bool stop = false;
+    bool done = false;          // the thread has read its last band
+    const char* reason = nullptr;
+    std::thread thread;
+};
