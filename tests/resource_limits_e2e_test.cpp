@@ -188,3 +188,17 @@ TEST_F(ResourceLimits, AServingWorkerOutOfMemoryFailsOnlyItsOwnPair) {
     EXPECT_NE(alone.find("\"status\":\"failed\""), std::string::npos) << alone;
     EXPECT_EQ(run("pairs.txt"), run("small.txt") + alone + run("small.txt"));
 }
+
+// A screenshot far larger than the memory the worker may use is compared
+// as two streams of rows, its difference picture written as they come.
+TEST_F(ResourceLimits, AScreenshotPairOf20000By20000ComparesWithin256M) {
+    WriteBlackPng(Path("a.png"), 20000, 20000, false);
+    WriteBlackPng(Path("b.png"), 20000, 20000, true);
+    const ProcessResult result = Run({"--json", "--max-memory=256M", Path("a.png"), Path("b.png"), Path("d.png")});
+    EXPECT_EQ(result.exitStatus, 1) << result.output;
+    EXPECT_NE(result.output.find("\"status\":\"different\""), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("\"differingPixels\":1,"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("\"box\":{\"x\":19999,\"y\":19999,\"width\":1,\"height\":1}"), std::string::npos)
+        << result.output;
+    EXPECT_TRUE(FileExists(Path("d.png")));
+}

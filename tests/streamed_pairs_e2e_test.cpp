@@ -1,0 +1,137 @@
+// Pairs of PNG files are compared as streams of rows, a band at a time.
+// Their oracle is the run of whole pictures: the same pictures stored
+// interlaced, which the row reader declines and the library reads whole,
+// must give the same answers, counts, boxes and difference pictures.
+#include "support/e2e_fixture.h"
+
+#include <random>
+#include <regex>
+
+#include "support/files.h"
+#include "support/png_files.h"
+
+namespace {
+
+struct Kind {
+    const char* name;
+    int depth;
+    int colourType;
+    int bytesPerPixel;
+    std::string chunks;  // PLTE, tRNS
+};
+
+// Adam7's passes of whole-byte pixels, each row unfiltered.
+std::string Adam7Scanlines(const std::string& raw, int width, int height, int bpp) {
+    static const int kPasses[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    std::string out;
+    for (const auto& pass : kPasses) {
+        if (pass[0] >= width || pass[1] >= height) {
+            continue;
+        }
+        for (int y = pass[1]; y < height; y += pass[3]) {
+            out += '\0';
+            for (int x = pass[0]; x < width; x += pass[2]) {
+                out += raw.substr((static_cast<std::size_t>(y) * width + x) * bpp, bpp);
+            }
+        }
+    }
+    return out;
+}
+
+class StreamedPairs : public EndToEnd {
+protected:
+    // a.png, b.png (streamed) and their interlaced twins ia.png, ib.png
+    // (whole pictures); b differs from a in its first row, across a band's
+    // end, in its last row, and in bytes the 24-bit form does not hold.
+    void MakePair(const Kind& kind, int width, int height) {
+        std::mt19937 random(7);
+        std::string a(static_cast<std::size_t>(width) * height * kind.bytesPerPixel, '\0');
+        for (char& byte : a) {
+            byte = static_cast<char>(kind.colourType == 3 ? random() % 4 : random() % 256);
+        }
+        std::string b = a;
+        const std::size_t row = static_cast<std::size_t>(width) * kind.bytesPerPixel;
+        for (const std::size_t at : {std::size_t{5}, 100 * row - 2, b.size() - 1, b.size() / 2 + 1}) {
+            b[at] = static_cast<char>(kind.colourType == 3 ? (b[at] + 1) % 4 : b[at] ^ 1);
+        }
+        const auto rows = [&](const std::string& raw) {
+            return FilterRows(raw, row, kind.bytesPerPixel, [](std::size_t y) { return static_cast<int>(y % 5); });
+        };
+        WriteFileBytes(Path("a.png"), MakePng(width, height, kind.depth, kind.colourType, rows(a), kind.chunks, 0, 8192));
+        WriteFileBytes(Path("b.png"), MakePng(width, height, kind.depth, kind.colourType, rows(b), kind.chunks));
+        WriteFileBytes(Path("a2.png"), MakePng(width, height, kind.depth, kind.colourType,
+                                               FilterRows(a, row, kind.bytesPerPixel, [](std::size_t) { return 0; }),
+                                               kind.chunks));
+        WriteFileBytes(Path("ia.png"), MakePng(width, height, kind.depth, kind.colourType,
+                                               Adam7Scanlines(a, width, height, kind.bytesPerPixel), kind.chunks, 1));
+        WriteFileBytes(Path("ib.png"), MakePng(width, height, kind.depth, kind.colourType,
+                                               Adam7Scanlines(b, width, height, kind.bytesPerPixel), kind.chunks, 1));
+    }
+
+    // The run's status and output, with the file names and times taken out.
+    std::string Answer(const std::string& a, const std::string& b, std::vector<std::string> options) {
+        options.insert(options.begin(), {Path(a), Path(b)});
+        const ProcessResult result = Run(options);
+        std::string output = std::regex_replace(result.output, std::regex("\"(name|a|b|diff)\":\"[^\"]*\""), "");
+        output = std::regex_replace(output, std::regex(",\"milliseconds\":[0-9.]+"), "");
+        return std::to_string(result.exitStatus) + " " + Normalised(output);
+    }
+};
+
+TEST_F(StreamedPairs, EveryKindAndOptionAnswersAsWholePicturesDo) {
+    const std::string palette = PngChunk("PLTE", std::string("\x10\x20\x30\x40\x50\x60\x70\x80\x90\xA0\xB0\xC0", 12));
+    const std::vector<Kind> kinds = {
+        {"rgb", 8, 2, 3, ""},
+        {"rgba", 8, 6, 4, ""},
+        {"rgba16", 16, 6, 8, ""},
+        {"grey-key", 8, 0, 1, PngChunk("tRNS", std::string("\0\x07", 2))},
+        {"palette-alpha", 8, 3, 1, palette + PngChunk("tRNS", std::string("\xFF\x80", 2))},
+    };
+    const std::vector<std::vector<std::string>> optionSets = {
+        {"--json"},
+        {"--json", "--ignore-alpha"},
+        {"--json", "--ignore=60x150+10+50", "--tolerance=1"},
+        {"--json", "--max-differing=0.01%"},
+        {"-v"},
+    };
+    for (const Kind& kind : kinds) {
+        // 300 pixels a row: a band is 291 rows, so three bands, the last
+        // one short.
+        MakePair(kind, 300, 700);
+        for (const auto& options : optionSets) {
+            EXPECT_EQ(Answer("a.png", "b.png", options), Answer("ia.png", "ib.png", options)) << kind.name;
+        }
+        EXPECT_EQ(Answer("a.png", "a2.png", {"--json"}), Answer("ia.png", "ia.png", {"--json"})) << kind.name;
+        for (const auto& mode : std::vector<std::vector<std::string>>{{"-d"}, {"-x"}, {"--highlight", "--ignore=30x400+7+9"}}) {
+            std::remove(Path("d.png").c_str());
+            std::vector<std::string> streamed = mode;
+            streamed.push_back(Path("d.png"));
+            std::vector<std::string> whole = mode;
+            whole.push_back(Path("id.png"));
+            ASSERT_EQ(Answer("a.png", "b.png", streamed), Answer("ia.png", "ib.png", whole)) << kind.name;
+            EXPECT_EQ(ReadPicture(Path("d.png")).bytes, ReadPicture(Path("id.png")).bytes) << kind.name << " " << mode[0];
+        }
+    }
+}
+
+// A file the row reader finds damaged only after its last row is read by
+// the library whole; the difference picture written meanwhile is emptied
+// first, so that the file in place holds nothing of it.
+TEST_F(StreamedPairs, AFileDamagedAfterItsRowsGoesToTheLibraryAndLeavesNoStaleBytes) {
+    MakePair({"rgb", 8, 2, 3, ""}, 300, 700);
+    std::string damaged = ReadFileBytes(Path("b.png"));
+    std::string late = PngChunk("tEXt", std::string("Comment\0late", 12));
+    late.back() = static_cast<char>(late.back() ^ 1);  // its CRC
+    damaged.insert(damaged.size() - 12, late);
+    WriteFileBytes(Path("b.png"), damaged);
+    const ProcessResult result = Run({Path("a.png"), Path("b.png"), Path("d.png")});
+    EXPECT_EQ(result.exitStatus, 1) << result.output;
+    const std::string written = ReadFileBytes(Path("d.png"));
+    if (!written.empty()) {
+        EXPECT_EQ(written.find("IHDR"), written.rfind("IHDR")) << "a picture written twice";
+        EXPECT_EQ(written.find("IEND") + 8, written.size()) << "bytes after the end of the difference picture";
+    }
+}
+
+}  // namespace
