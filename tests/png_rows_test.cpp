@@ -12,6 +12,20 @@
 
 namespace {
 
+// Every vector form of the conversions this processor can run, and the
+// one the readers choose.
+using SwapKernel = void (*)(const std::uint8_t*, std::uint8_t*, std::size_t);
+using SplitKernel = void (*)(const std::uint8_t*, std::uint8_t*, std::uint8_t*, std::size_t);
+#if GLIMRA_HAVE_SSE2
+const std::vector<SwapKernel> kSwaps = HaveSsse3() ? std::vector<SwapKernel>{SwapRedAndBlue_sse2, SwapRedAndBlue_ssse3, SwapRedAndBlue}
+                                                   : std::vector<SwapKernel>{SwapRedAndBlue_sse2, SwapRedAndBlue};
+const std::vector<SplitKernel> kSplits = HaveSsse3() ? std::vector<SplitKernel>{SplitRgba_sse2, SplitRgba_ssse3, SplitRgba}
+                                                     : std::vector<SplitKernel>{SplitRgba_sse2, SplitRgba};
+#else
+const std::vector<SwapKernel> kSwaps = {SwapRedAndBlue};
+const std::vector<SplitKernel> kSplits = {SplitRgba};
+#endif
+
 const UnfilterKernel kScalar[5] = {nullptr, UnfilterSub_scalar, UnfilterUp_scalar,
                                    UnfilterAverage_scalar, UnfilterPaeth_scalar};
 
@@ -102,8 +116,11 @@ TEST(PngRows, RedAndBlueSwapMatchesScalarTwin) {
         std::vector<std::uint8_t> expected(3 * width + 1, 0xA5);
         std::vector<std::uint8_t> bgr(3 * width + 1, 0xA5);
         SwapRedAndBlue_scalar(rgb.data(), expected.data(), width);
-        SwapRedAndBlue(rgb.data(), bgr.data(), width);
-        EXPECT_EQ(bgr, expected) << width << " pixels";
+        for (const auto swap : kSwaps) {
+            std::fill(bgr.begin(), bgr.end(), 0xA5);
+            swap(rgb.data(), bgr.data(), width);
+            EXPECT_EQ(bgr, expected) << width << " pixels";
+        }
         EXPECT_EQ(expected[0], rgb[2]);
     }
 }
@@ -121,9 +138,13 @@ TEST(PngRows, RgbaSplitMatchesScalarTwin) {
         std::vector<std::uint8_t> bgr(3 * width + 1, 0xA5);
         std::vector<std::uint8_t> alpha(width + 1, 0xA5);
         SplitRgba_scalar(rgba.data(), expectedBgr.data(), expectedAlpha.data(), width);
-        SplitRgba(rgba.data(), bgr.data(), alpha.data(), width);
-        EXPECT_EQ(bgr, expectedBgr) << width << " pixels";
-        EXPECT_EQ(alpha, expectedAlpha) << width << " pixels";
+        for (const auto split : kSplits) {
+            std::fill(bgr.begin(), bgr.end(), 0xA5);
+            std::fill(alpha.begin(), alpha.end(), 0xA5);
+            split(rgba.data(), bgr.data(), alpha.data(), width);
+            EXPECT_EQ(bgr, expectedBgr) << width << " pixels";
+            EXPECT_EQ(alpha, expectedAlpha) << width << " pixels";
+        }
         EXPECT_EQ(expectedBgr[0], rgba[2]);
         EXPECT_EQ(expectedAlpha[0], rgba[3]);
     }

@@ -71,18 +71,27 @@ void SplitRgba_scalar(const std::uint8_t* rgba, std::uint8_t* bgr, std::uint8_t*
 void SplitRgba_sse2(const std::uint8_t* rgba, std::uint8_t* bgr, std::uint8_t* alpha, std::size_t width);
 #endif
 
+// The same two with SSSE3's byte shuffle, for processors that have it.
+#if GLIMRA_HAVE_SSE2
+bool HaveSsse3();
+void SwapRedAndBlue_ssse3(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t width);
+void SplitRgba_ssse3(const std::uint8_t* rgba, std::uint8_t* bgr, std::uint8_t* alpha, std::size_t width);
+#endif
+
+// The conversions the readers and the writer run: the SSSE3 forms where
+// the processor has SSSE3 (every x86-64 processor since about 2008), the
+// SSE2 forms on others, the scalar twins without SSE2.
+void SwapRedAndBlue(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t width);
+void SplitRgba(const std::uint8_t* rgba, std::uint8_t* bgr, std::uint8_t* alpha, std::size_t width);
+
 // The routines the reader runs (for the filters by type 1 to 4; index 0,
 // "None", has nothing to undo and is null), chosen here and nowhere else.
 #if GLIMRA_HAVE_SSE2
 constexpr UnfilterKernel kUnfilter[5] = {nullptr, UnfilterSub_sse2, UnfilterUp_sse2,
                                          UnfilterAverage_sse2, UnfilterPaeth_sse2};
-constexpr auto SwapRedAndBlue = SwapRedAndBlue_sse2;
-constexpr auto SplitRgba = SplitRgba_sse2;
 constexpr auto UnfilterPaethRows = UnfilterPaethRows_sse2;
 #else
 constexpr UnfilterKernel kUnfilter[5] = {nullptr, UnfilterSub_scalar, UnfilterUp_scalar,
                                          UnfilterAverage_scalar, UnfilterPaeth_scalar};
-constexpr auto SwapRedAndBlue = SwapRedAndBlue_scalar;
-constexpr auto SplitRgba = SplitRgba_scalar;
 constexpr auto UnfilterPaethRows = UnfilterPaethRows_scalar;
 #endif

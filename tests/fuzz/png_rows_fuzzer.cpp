@@ -1,0 +1,83 @@
+// libFuzzer target: the PNG row reader in batches of every size against
+// the same reader writing a whole picture (which the readers target holds
+// to the library's pixels). The rows, alpha and 16-bit samples must be the
+// same however the rows are asked for, and so must the verdict.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "image/image_file.h"
+#include "image/own_readers.h"
+#include "stream/png_row_reader.h"
+
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1:max_allocation_size_mb=64:detect_leaks=1";
+}
+
+namespace {
+
+[[noreturn]] void Finding(const char* what) {
+    std::fprintf(stderr, "%s\n", what);
+    std::abort();
+}
+
+bool SameRows(const Image& frame, std::uint32_t y, std::uint32_t rows, const std::vector<std::uint8_t>& pixels,
+              const std::vector<std::uint8_t>& alpha, const std::vector<std::uint16_t>& wide) {
+    const std::size_t width = static_cast<std::size_t>(frame.width);
+    const std::uint8_t* framePixels = frame.pixels + y * width * 3;
+    bool same = std::memcmp(framePixels, pixels.data(), rows * width * 3) == 0;
+    if (!alpha.empty()) {
+        const std::uint8_t* frameAlpha = frame.alpha + y * width;
+        same = same && (frame.alpha == nullptr ? std::all_of(alpha.data(), alpha.data() + rows * width,
+                                                             [](std::uint8_t a) { return a == 255; })
+                                               : std::memcmp(frameAlpha, alpha.data(), rows * width) == 0);
+    }
+    if (!wide.empty()) {
+        const auto* frameWide = static_cast<const std::uint16_t*>(frame.deep) + y * width * 4;
+        same = same && std::memcmp(frameWide, wide.data(), rows * width * 8) == 0;
+    }
+    return same;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string& path = WriteFuzzInput("glimra-png-rows-fuzz", data, size);
+    const PictureFile frameFile = OpenPictureFile(path.c_str());
+    const ReadResult frame = ReadPng(frameFile.get(), kFuzzMaxPixels);
+    const PictureFile file = OpenPictureFile(path.c_str());
+    PngRowReader reader(file.get(), kFuzzMaxPixels, true);
+    const char* reason = reader.Start();
+    const PngFacts& facts = reader.Facts();
+    unsigned draw = size > 0 ? data[size - 1] : 1;
+    constexpr std::uint32_t kMostRows = 7;
+    std::vector<std::uint8_t> pixels(std::size_t{kMostRows} * facts.width * 3);
+    std::vector<std::uint8_t> alpha(facts.alphaRows ? std::size_t{kMostRows} * facts.width : 0);
+    std::vector<std::uint16_t> wide(facts.wide ? std::size_t{kMostRows} * facts.width * 4 : 0);
+    const RowsOut out{pixels.data(), std::size_t{facts.width} * 3, alpha.empty() ? nullptr : alpha.data(),
+                      facts.width, wide.empty() ? nullptr : wide.data(), std::size_t{facts.width} * 4};
+    for (std::uint32_t y = 0; reason == nullptr && y < facts.height;) {
+        draw = draw * 1103515245u + 12345u;
+        const std::uint32_t rows = std::min<std::uint32_t>(facts.height - y, 1 + (draw >> 8) % kMostRows);
+        reason = reader.ReadRows(rows, out);
+        // Rows are provisional until the file is read to its end: a file
+        // the whole picture declines may give good rows first.
+        if (reason == nullptr && frame.image != nullptr && !SameRows(*frame.image, y, rows, pixels, alpha, wide)) {
+            Finding("rows asked for in batches differ from the whole picture's");
+        }
+        y += rows;
+    }
+    if (reason == nullptr) {
+        reason = reader.Finish();
+    }
+    if ((reason == nullptr) != (frame.image != nullptr)) {
+        Finding("the rows and the whole picture have different verdicts");
+    }
+    DestroyImage(frame.image);
+    std::remove(path.c_str());
+    return 0;
+}
