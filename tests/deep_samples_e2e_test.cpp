@@ -301,3 +301,53 @@ TEST_F(DeepSamples, EachFormatsAlphaIsWhatTheFormatStores) {
 }
 
 }  // namespace
+
+namespace {
+
+// Grey samples of `depth` bits, packed from the high bits down, each row
+// unfiltered; the sample of pixel (x, y) is (x + 3y) % levels.
+std::string PackedGreyRows(int width, int height, int depth) {
+    const int levels = 1 << depth;
+    const std::size_t rowBytes = (static_cast<std::size_t>(width) * depth + 7) / 8;
+    std::string raw(rowBytes * height, '\0');
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int bit = x * depth;
+            char& byte = raw[y * rowBytes + bit / 8];
+            byte = static_cast<char>(byte | ((x + 3 * y) % levels) << (8 - depth - bit % 8));
+        }
+    }
+    return raw;
+}
+
+}  // namespace
+
+// A grey colour key is a sample at the picture's own depth, whatever the
+// depth and whether the file is interlaced: the pixels holding it are
+// transparent, the others opaque.
+TEST_F(DeepSamples, AGreyColourKeyBelowEightBitsIsASampleAtItsOwnDepth) {
+    const int width = 16;
+    const int height = 9;
+    for (const int depth : {1, 2, 4}) {
+        SCOPED_TRACE(depth);
+        const std::string raw = PackedGreyRows(width, height, depth);
+        const std::size_t rowBytes = (static_cast<std::size_t>(width) * depth + 7) / 8;
+        const auto none = [](std::size_t) { return 0; };
+        const std::string key = PngChunk("tRNS", std::string("\0\x01", 2));
+        WriteFileBytes(Path("plain.png"), MakePng(width, height, depth, 0, FilterRows(raw, rowBytes, 1, none)));
+        WriteFileBytes(Path("keyed.png"), MakePng(width, height, depth, 0, FilterRows(raw, rowBytes, 1, none), key));
+        WriteFileBytes(Path("keyed-interlaced.png"),
+                       MakePng(width, height, depth, 0, Adam7Scanlines(raw, width, height, depth, none), key, 1));
+        int keyed = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                keyed += (x + 3 * y) % (1 << depth) == 1;
+            }
+        }
+        EXPECT_EQ(Run({Path("keyed.png"), Path("keyed-interlaced.png")}).exitStatus, 0);
+        const ProcessResult json = Run({"--json", Path("plain.png"), Path("keyed.png")});
+        EXPECT_NE(json.output.find("\"differingPixels\":" + std::to_string(keyed) + ","), std::string::npos)
+            << json.output;
+        EXPECT_EQ(Run({"--ignore-alpha", Path("plain.png"), Path("keyed.png")}).exitStatus, 0);
+    }
+}

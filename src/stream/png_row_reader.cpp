@@ -64,6 +64,8 @@ struct Header {
     std::uint32_t height = 0;
     int depth = 0;
     int colourType = 0;
+    bool interlaced = false;        // Adam7
+    std::size_t bits = 0;           // of one pixel
     std::size_t rowBytes = 0;       // one raw row, without its filter byte
     std::size_t pixelBytes = 0;     // bytes of a whole pixel, at least 1
 };
@@ -86,12 +88,13 @@ const char* ParseHeader(const std::uint8_t* data, std::uint32_t length, Header& 
     if (data[10] != 0 || data[11] != 0) {
         return "compression or filter method";
     }
-    if (data[12] != 0) {
-        return "interlaced";
+    if (data[12] > 1) {
+        return "interlace method";
     }
-    const std::size_t bits = SamplesPerPixel(header.colourType) * static_cast<std::size_t>(header.depth);
-    header.rowBytes = (header.width * bits + 7) / 8;
-    header.pixelBytes = std::max<std::size_t>(1, bits / 8);
+    header.interlaced = data[12] == 1;
+    header.bits = SamplesPerPixel(header.colourType) * static_cast<std::size_t>(header.depth);
+    header.rowBytes = (header.width * header.bits + 7) / 8;
+    header.pixelBytes = std::max<std::size_t>(1, header.bits / 8);
     return nullptr;
 }
 
@@ -206,11 +209,10 @@ const char* TakeTransparency(const std::uint8_t* data, std::uint32_t length, Chu
         chunks.storesAlpha = length > 0;
         return nullptr;
     }
-    // The library reads a key on 1- and 2-bit grey without letting any
-    // pixel match it: its reading decides there.
-    if (colourType == kGrey && chunks.header.depth < 4) {
-        return "colour key on 1- or 2-bit grey";
-    }
+    // A grey key is a sample at the picture's own depth, also below 8
+    // bits. There the library (for 1- and 2-bit samples, and interlaced
+    // 4-bit ones) compares it with the widened sample and lets the wrong
+    // pixels match, or none: libpng's own reading holds.
     for (std::uint32_t i = 0; i < length / 2; ++i) {
         chunks.key[i] = static_cast<std::uint16_t>(data[2 * i] << 8 | data[2 * i + 1]);
         if (chunks.key[i] >> chunks.header.depth != 0) {
@@ -393,6 +395,9 @@ struct PngRowReader::State {
     std::unique_ptr<std::uint8_t[]> window;
     std::size_t windowRows = 0;
     std::unique_ptr<std::uint8_t[]> previous;
+    // An interlaced picture's raw rows, gathered from its seven passes.
+    std::unique_ptr<std::uint8_t[]> frame;
+    std::uint32_t nextRow = 0;
 
     const char* ChunkHead();
     const char* ChunkEnd();
@@ -402,6 +407,8 @@ struct PngRowReader::State {
     const char* UnfilterAndConvert(std::uint32_t count, const RowsOut& out);
     const char* ConvertRows(const std::uint8_t* row, std::size_t rowIndex, const RowsOut& out);
     const char* PrepareRows();
+    const char* ReadPass(const std::uint32_t (&pass)[4]);
+    const char* Deinterlace();
 };
 
 // The length and type of the next chunk.
@@ -603,6 +610,60 @@ const char* PngRowReader::State::PrepareRows() {
     return nullptr;
 }
 
+// One Adam7 pass (first column, first row, column step, row step): its
+// rows unfiltered against each other and their pixels put in place.
+const char* PngRowReader::State::ReadPass(const std::uint32_t (&pass)[4]) {
+    const Header& header = chunks.header;
+    const std::size_t columns = (header.width - pass[0] + pass[2] - 1) / pass[2];
+    const std::size_t passRowBytes = (columns * header.bits + 7) / 8;
+    std::memset(previous.get(), 0, passRowBytes);
+    for (std::uint32_t y = pass[1]; y < header.height; y += pass[3]) {
+        std::uint8_t* row = window.get();
+        if (const char* reason = FillWindow(row, passRowBytes + 1)) {
+            return reason;
+        }
+        if (row[0] > 4) {
+            return "filter type";
+        }
+        if (row[0] != 0) {
+            kUnfilter[row[0]](row + 1, previous.get(), passRowBytes, header.pixelBytes);
+        }
+        std::uint8_t* out = frame.get() + y * header.rowBytes;
+        for (std::size_t i = 0; i < columns; ++i) {
+            const std::size_t x = pass[0] + i * pass[2];
+            if (header.bits >= 8) {
+                std::memcpy(out + x * header.pixelBytes, row + 1 + i * header.pixelBytes, header.pixelBytes);
+            } else {
+                const auto bits = static_cast<unsigned>(header.bits);
+                const unsigned sample = PackedSample(row + 1, i, bits);
+                out[x * bits / 8] = static_cast<std::uint8_t>(out[x * bits / 8] | sample << (8 - bits - x * bits % 8));
+            }
+        }
+        std::memcpy(previous.get(), row + 1, passRowBytes);
+    }
+    return nullptr;
+}
+
+// Reads all seven passes into `frame`: an interlaced picture's first row
+// needs the last pass.
+const char* PngRowReader::State::Deinterlace() {
+    static const std::uint32_t kPasses[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                                {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    const Header& header = chunks.header;
+    frame.reset(new (std::nothrow) std::uint8_t[header.rowBytes * header.height]());
+    if (frame == nullptr) {
+        return "no memory for the interlaced rows";
+    }
+    for (const auto& pass : kPasses) {
+        if (pass[0] < header.width && pass[1] < header.height) {
+            if (const char* reason = ReadPass(pass)) {
+                return reason;
+            }
+        }
+    }
+    return nullptr;
+}
+
 PngRowReader::PngRowReader(std::FILE* file, std::uint64_t maxPixels, bool deepSamples)
     : state(new State(file, maxPixels, deepSamples)) {}
 
@@ -647,6 +708,9 @@ const char* PngRowReader::Start() {
 
 const char* PngRowReader::ReadRows(std::uint32_t count, const RowsOut& out) {
     State& s = *state;
+    if (s.chunks.header.interlaced) {
+        return ReadInterlacedRows(count, out);
+    }
     const std::size_t rowStride = s.chunks.header.rowBytes + 1;
     RowsOut batch = out;
     while (count > 0) {
@@ -661,6 +725,21 @@ const char* PngRowReader::ReadRows(std::uint32_t count, const RowsOut& out) {
         batch.alpha = batch.alpha != nullptr ? batch.alpha + rows * batch.alphaStride : nullptr;
         batch.wide = batch.wide != nullptr ? batch.wide + rows * batch.wideStride : nullptr;
         count -= rows;
+    }
+    return nullptr;
+}
+
+const char* PngRowReader::ReadInterlacedRows(std::uint32_t count, const RowsOut& out) {
+    State& s = *state;
+    if (s.frame == nullptr) {
+        if (const char* reason = s.Deinterlace()) {
+            return reason;
+        }
+    }
+    for (std::uint32_t i = 0; i < count; ++i, ++s.nextRow) {
+        if (const char* reason = s.ConvertRows(s.frame.get() + s.nextRow * s.chunks.header.rowBytes, i, out)) {
+            return reason;
+        }
     }
     return nullptr;
 }

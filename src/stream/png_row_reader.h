@@ -7,10 +7,12 @@
 // Memory: the window and two rows, whatever the picture's height.
 //
 // The rows are what the library gives (PNG_IGNOREGAMMA, then the 24-bit
-// conversion). Whatever the library might read otherwise (interlacing,
-// checksum errors, chunks out of place, streams too short or too long,
+// conversion), and where the library errs, what libpng gives (a grey
+// colour key below 8 bits). Whatever the library might read otherwise
+// (checksum errors, chunks out of place, streams too short or too long,
 // sizes beyond libpng's limits) is declined: a reason is returned, and the
-// file goes to the library. A file is known to be sound only once Finish
+// file goes to the library. An interlaced picture keeps its raw rows in a
+// frame, since its first row needs its last pass. A file is known to be sound only once Finish
 // has read it to its end; until then its rows are provisional.
 #pragma once
 
@@ -72,6 +74,8 @@ public:
     const char* Finish();
 
 private:
+    const char* ReadInterlacedRows(std::uint32_t count, const RowsOut& out);
+
     struct State;
     std::unique_ptr<State> state;
 };

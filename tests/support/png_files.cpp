@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
@@ -94,6 +95,41 @@ std::string FilterRows(const std::string& raw, std::size_t rowBytes, std::size_t
             }
             out.push_back(static_cast<char>((row[i] - predicted) & 0xFF));
         }
+    }
+    return out;
+}
+
+std::string Adam7Scanlines(const std::string& raw, std::uint32_t width, std::uint32_t height,
+                           std::size_t bitsPerPixel, const std::function<int(std::size_t row)>& filterOf) {
+    static const std::uint32_t kPasses[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                                {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    const std::size_t rowBytes = (width * bitsPerPixel + 7) / 8;
+    const std::size_t bpp = std::max<std::size_t>(1, bitsPerPixel / 8);
+    std::string out;
+    for (const auto& pass : kPasses) {
+        if (pass[0] >= width || pass[1] >= height) {
+            continue;
+        }
+        const std::size_t columns = (width - pass[0] + pass[2] - 1) / pass[2];
+        const std::size_t passRowBytes = (columns * bitsPerPixel + 7) / 8;
+        std::string passRaw;
+        for (std::uint32_t y = pass[1]; y < height; y += pass[3]) {
+            std::string row(passRowBytes, '\0');
+            for (std::size_t i = 0; i < columns; ++i) {
+                const std::size_t x = pass[0] + i * pass[2];
+                if (bitsPerPixel >= 8) {
+                    row.replace(i * bpp, bpp, raw, y * rowBytes + x * bpp, bpp);
+                    continue;
+                }
+                const std::size_t from = x * bitsPerPixel;
+                const auto byte = static_cast<unsigned char>(raw[y * rowBytes + from / 8]);
+                const unsigned sample = (byte >> (8 - bitsPerPixel - from % 8)) & ((1u << bitsPerPixel) - 1);
+                const std::size_t to = i * bitsPerPixel;
+                row[to / 8] = static_cast<char>(row[to / 8] | sample << (8 - bitsPerPixel - to % 8));
+            }
+            passRaw += row;
+        }
+        out += FilterRows(passRaw, passRowBytes, bpp, filterOf);
     }
     return out;
 }

@@ -30,3 +30,9 @@ std::string MakePng(std::uint32_t width, std::uint32_t height, int bitDepth, int
 // filter byte. `bpp` is the number of bytes of one pixel, at least 1.
 std::string FilterRows(const std::string& raw, std::size_t rowBytes, std::size_t bpp,
                        const std::function<int(std::size_t row)>& filterOf);
+
+// The seven Adam7 passes of raw rows (each `rowBytes` long, no filter
+// bytes) of a picture of `bitsPerPixel` bits a pixel, each pass filtered as
+// FilterRows does, in the order an interlaced PNG holds them.
+std::string Adam7Scanlines(const std::string& raw, std::uint32_t width, std::uint32_t height,
+                           std::size_t bitsPerPixel, const std::function<int(std::size_t row)>& filterOf);
