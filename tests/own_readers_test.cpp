@@ -518,6 +518,52 @@ TEST_F(OwnReaders, EveryJpegKindGivesTheLibrarysPixels) {
         }
         Check(name + " damaged", damaged, false);
     }
+    // Files larger than the 4 KiB the decoder is fed at a time: libjpeg
+    // recovers from damaged data by where its input buffer ends.
+    const std::pair<int, int> large[] = {{127, 64}, {300, 200}, {113, 700}};
+    for (const auto& [width, height] : large) {
+        Pixels24 noisy = PatternPixels(width, height, 9);
+        for (auto& byte : noisy.bytes) {
+            byte = static_cast<std::uint8_t>(byte ^ (random() % 32));
+        }
+        for (const bool progressive : {false, true}) {
+            JpegSettings settings;
+            settings.progressive = progressive;
+            settings.quality = 90;
+            const std::string bytes = MakeJpeg(noisy, settings);
+            const std::string name = std::to_string(width) + "x" + std::to_string(height) +
+                                     (progressive ? " progressive" : "") + ", " + std::to_string(bytes.size()) + " bytes";
+            Check(name, bytes, true);
+            for (int trial = 0; trial < 6; ++trial) {
+                std::string damaged = bytes;
+                for (int i = 0; i < 1 + trial; ++i) {
+                    damaged[bytes.size() / 8 + random() % (bytes.size() * 7 / 8 - 2)] = static_cast<char>(random());
+                }
+                Check(name + " damaged", damaged, false);
+                for (const std::size_t cut : {std::size_t{4096}, std::size_t{4097}, bytes.size() * 2 / 3}) {
+                    Check(name + " damaged, cut at " + std::to_string(cut), damaged.substr(0, cut), false);
+                }
+            }
+        }
+    }
+}
+
+// JPEGs damaged by fuzzing public files, from the folder shared beside the
+// repository (skipped without it): fed whole to the decoder, these decoded
+// to other pixels than the library's. Cut at several points as well.
+TEST_F(OwnReaders, JpegsDamagedByFuzzingGiveTheLibrarysPixels) {
+    const std::filesystem::path folder = GLIMRA_FAULTS_DIR "/jpeg-damaged";
+    if (!std::filesystem::is_directory(folder)) {
+        GTEST_SKIP() << folder << " is not there";
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string bytes = ReadFileBytes(entry.path().string());
+        const std::string name = entry.path().filename().string();
+        Check(name, bytes, false);
+        for (const std::size_t cut : {std::size_t{4096}, std::size_t{4097}, bytes.size() / 2, bytes.size() - 3}) {
+            Check(name + " cut at " + std::to_string(cut), bytes.substr(0, cut), false);
+        }
+    }
 }
 
 TEST_F(OwnReaders, FilesThatAreNotOursGoToTheLibrary) {

@@ -6,18 +6,24 @@
 // other precisions and anything libjpeg reports as an error are declined
 // and go to the library. Markers are skipped unread: no EXIF is parsed.
 //
+// The decoder is fed as the library feeds it: 4 KiB at a time from the
+// file, a fake end marker once the file ends (libjpeg's stdio source, which
+// the library's own source copies). libjpeg recovers from damaged data
+// differently depending on where its input buffer ends, so a file given
+// whole decoded to other pixels than the library's.
+//
 // libjpeg reports errors by longjmp from its error manager. The jumps land
 // in the members of JpegDecoder, each of which sets its own landing point
 // and holds nothing that a skipped destructor would leak; the C++ objects
 // that own resources live in the caller.
 #include <csetjmp>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 
-#include "image/file_bytes.h"
 #include "image/own_readers.h"
 
 namespace {
@@ -47,12 +53,13 @@ public:
     JpegDecoder(const JpegDecoder&) = delete;
     JpegDecoder& operator=(const JpegDecoder&) = delete;
 
-    // The header of the `size` bytes at `data`; false on any error.
-    bool ReadHeader(const std::uint8_t* data, std::size_t size) {
+    // The header of the file, read from where it stands; false on any
+    // error.
+    bool ReadHeader(std::FILE* file) {
         if (setjmp(errors.landing) != 0) {
             return false;
         }
-        jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+        jpeg_stdio_src(&info, file);
         return jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK;
     }
 
@@ -106,13 +113,9 @@ private:
 
 }  // namespace
 
-ReadResult ReadJpeg(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels) {
-    FileBytes bytes(size);
-    if (!bytes.ReadFrom(file)) {
-        return Declined("unreadable");
-    }
+ReadResult ReadJpeg(std::FILE* file, std::uint64_t maxPixels) {
     JpegDecoder decoder;
-    if (!decoder.ReadHeader(bytes.Data(), size)) {
+    if (!decoder.ReadHeader(file)) {
         return Declined("header");
     }
     if (const char* reason = decoder.Unsupported()) {

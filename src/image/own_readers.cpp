@@ -60,7 +60,7 @@ ReadResult ReadWithOwnReader(std::FILE* file, std::uint64_t maxPixels, bool deep
     switch (FormatOf(file, size)) {
     case OwnFormat::Png: return ReadPng(file, maxPixels, deepSamples);
     case OwnFormat::Bmp: return ReadBmp(file, size, maxPixels);
-    case OwnFormat::Jpeg: return ReadJpeg(file, size, maxPixels);
+    case OwnFormat::Jpeg: return ReadJpeg(file, maxPixels);
     default: return Declined("not a format of ours");
     }
 }

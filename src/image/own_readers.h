@@ -35,10 +35,10 @@ bool RefuseTooManyPixels(std::uint32_t width, std::uint32_t height, std::uint64_
 
 // Each reads `file` (`size` bytes, from its start) in full; without
 // `deepSamples` the picture keeps its 24-bit form alone (no alpha, no
-// 16-bit samples). PNG goes through the row reader, which needs no size.
+// 16-bit samples). PNG and JPEG are read as streams, which need no size.
 ReadResult ReadPng(std::FILE* file, std::uint64_t maxPixels, bool deepSamples = true);
 ReadResult ReadBmp(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels);
-ReadResult ReadJpeg(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels);
+ReadResult ReadJpeg(std::FILE* file, std::uint64_t maxPixels);
 
 // The reader for `file`'s format, if we have one; Declined when not.
 ReadResult ReadWithOwnReader(std::FILE* file, std::uint64_t maxPixels = 0, bool deepSamples = true);
