@@ -51,11 +51,6 @@ constexpr std::uint64_t kSideBySideBytes = std::uint64_t{256} << 10;
 // Both files large enough to gain; the caller knows that our readers take
 // both.
 bool WorthReadingSideBySide(std::FILE* fileA, std::FILE* fileB) {
-#if GLIMRA_UNDER_ASAN
-    // AddressSanitizer reads /proc for every thread it starts, which the
-    // sandbox refuses.
-    return false;
-#endif
     FileIdentity a;
     FileIdentity b;
     return fileA != nullptr && fileB != nullptr && QueryOpenFileIdentity(fileA, a) &&
