@@ -4,7 +4,7 @@
 #   glimra_load_and_diff_fuzzer  loading (our readers, then the library) and comparing
 #   glimra_own_readers_fuzzer    our PNG, BMP and JPEG readers against the library
 #   glimra_inflate_fuzzer        the PNG row reader's inflater (ISA-L) against zlib
-#   glimra_png_rows_fuzzer       PNG rows in batches against the whole picture
+#   glimra_row_readers_fuzzer    PNG, BMP and JPEG rows in batches against the whole picture
 # Usage: scripts/fuzz.sh [seconds per target] [build-dir]   (default 60 s, build-fuzz)
 #
 # The seeds are made by the build (tests/fuzz/make_fuzz_seeds.cpp); each
@@ -21,7 +21,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 build_dir="${2:-build-fuzz}"
-targets="glimra_load_and_diff_fuzzer glimra_own_readers_fuzzer glimra_inflate_fuzzer glimra_png_rows_fuzzer"
+targets="glimra_load_and_diff_fuzzer glimra_own_readers_fuzzer glimra_inflate_fuzzer glimra_row_readers_fuzzer"
 
 scripts/install-deps.sh clang libclang-rt-14-dev
 

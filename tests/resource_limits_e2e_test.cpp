@@ -167,20 +167,17 @@ TEST_F(ResourceLimits, AServingWorkerOutOfMemoryFailsOnlyItsOwnPair) {
     SavePicture(Path("small-a.png"), PatternPixels(32, 32, 1));
     SavePicture(Path("small-b.png"), PatternPixels(32, 32, 2));
     // Two frames of 6000 x 6000 are 216 MB: more than the limit below.
-    // BMP files are read as whole frames (PNG pairs are compared as
-    // streams of rows, in far less).
-    Pixels24 black = BlackPixels(6000, 6000);
-    WriteRawBmp24(Path("big-a.bmp"), black);
-    black.bytes.back() = 1;
-    WriteRawBmp24(Path("big-b.bmp"), black);
+    // A report shows whole pictures, so the pair is read as frames (a run
+    // without one compares streams of rows, in far less).
+    WriteBlackPng(Path("big-a.png"), 6000, 6000, false);
+    WriteBlackPng(Path("big-b.png"), 6000, 6000, true);
     const std::string small = Path("small-a.png") + "\t" + Path("small-b.png") + "\n";
-    const std::string big = Path("big-a.bmp") + "\t" + Path("big-b.bmp") + "\n";
+    const std::string big = Path("big-a.png") + "\t" + Path("big-b.png") + "\n";
     WriteFileBytes(Path("pairs.txt"), small + big + small);
     WriteFileBytes(Path("big.txt"), big);
     WriteFileBytes(Path("small.txt"), small);
-    const std::vector<std::string> options = {"--json", "--jobs=1", "--max-memory=150M"};
     const auto run = [&](const std::string& list) {
-        std::vector<std::string> args = options;
+        std::vector<std::string> args = {"--json", "--jobs=1", "--max-memory=150M", "--report=" + Path(list + ".report")};
         args.push_back("--pairs=" + Path(list));
         return std::regex_replace(Run(args).output, std::regex(",\"milliseconds\":[0-9.]+"), "");
     };

@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "support/files.h"
+#include "support/jpeg_files.h"
 #include "support/png_files.h"
 
 namespace {
@@ -100,6 +101,37 @@ TEST_F(StreamedPairs, EveryKindAndOptionAnswersAsWholePicturesDo) {
             whole.push_back(Path("id.png"));
             ASSERT_EQ(Answer("a.png", "b.png", streamed), Answer("a.png", "b.png", whole, true)) << kind.name;
             EXPECT_EQ(ReadPicture(Path("d.png")).bytes, ReadPicture(Path("id.png")).bytes) << kind.name << " " << mode[0];
+        }
+    }
+}
+
+// BMP (bottom-up and top-down) and JPEG pairs are streamed too, and so is
+// a pair of two formats.
+TEST_F(StreamedPairs, BmpJpegAndMixedPairsAnswerAsWholePicturesDo) {
+    const Pixels24 a = PatternPixels(300, 700, 3);
+    Pixels24 b = a;
+    b.At(0, 0)[0] ^= 1;
+    b.At(150, 291)[2] ^= 9;
+    b.At(299, 699)[1] ^= 200;
+    WriteRawBmp24(Path("a.bmp"), a);
+    WriteRawBmp24(Path("b.bmp"), b, true);
+    SavePicture(Path("a.png"), a);
+    WriteFileBytes(Path("a.jpg"), MakeJpeg(a, JpegSettings{}));
+    JpegSettings progressive;
+    progressive.progressive = true;
+    WriteFileBytes(Path("b.jpg"), MakeJpeg(b, progressive));
+    for (const auto& [first, second] : std::vector<std::pair<std::string, std::string>>{
+             {"a.bmp", "b.bmp"}, {"a.jpg", "b.jpg"}, {"a.png", "b.bmp"}, {"a.bmp", "a.png"}, {"a.jpg", "b.bmp"}}) {
+        SCOPED_TRACE(first + " " + second);
+        for (const auto& options : std::vector<std::vector<std::string>>{{"--json"}, {"-v"}, {"--json", "--tolerance=3"}}) {
+            EXPECT_EQ(Answer(first, second, options), Answer(first, second, options, true));
+        }
+        std::remove(Path("d.png").c_str());
+        std::remove(Path("id.png").c_str());
+        ASSERT_EQ(Answer(first, second, {Path("d.png")}), Answer(first, second, {Path("id.png")}, true));
+        ASSERT_EQ(FileExists(Path("d.png")), FileExists(Path("id.png")));
+        if (FileExists(Path("d.png"))) {
+            EXPECT_EQ(ReadPicture(Path("d.png")).bytes, ReadPicture(Path("id.png")).bytes);
         }
     }
 }

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "image/image.h"
+#include "stream/row_reader.h"
 
 enum class OwnFormat { None, Png, Bmp, Jpeg };
 
@@ -33,14 +35,13 @@ inline ReadResult Declined(const char* reason) { return ReadResult{nullptr, reas
 bool RefuseTooManyPixels(std::uint32_t width, std::uint32_t height, std::uint64_t maxPixels,
                          ReadResult& result);
 
-// Each reads `file` (`size` bytes, from its start) in full; without
-// `deepSamples` the picture keeps its 24-bit form alone (no alpha, no
-// 16-bit samples). PNG and JPEG are read as streams, which need no size.
-ReadResult ReadPng(std::FILE* file, std::uint64_t maxPixels, bool deepSamples = true);
-ReadResult ReadBmp(std::FILE* file, std::uint64_t size, std::uint64_t maxPixels);
-ReadResult ReadJpeg(std::FILE* file, std::uint64_t maxPixels);
+// The row reader for `file`'s format (read from its start), if we have
+// one; null when not. Without `deepSamples` the rows come in their 24-bit
+// form alone (no alpha, no 16-bit samples).
+std::unique_ptr<RowReader> OpenOwnRowReader(std::FILE* file, std::uint64_t maxPixels, bool deepSamples);
 
-// The reader for `file`'s format, if we have one; Declined when not.
+// The whole picture in `file`, read through its row reader; Declined when
+// we have none for its format.
 ReadResult ReadWithOwnReader(std::FILE* file, std::uint64_t maxPixels = 0, bool deepSamples = true);
 
 // Whether `file` begins like a file of ours (it is read from its start

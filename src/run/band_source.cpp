@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-Band::Band(const PngFacts& facts, bool deepSamples, std::int32_t rows)
+Band::Band(const RowFacts& facts, bool deepSamples, std::int32_t rows)
     : image(CreateImage(static_cast<std::int32_t>(facts.width), rows)), fullRows(rows) {
     const auto width = static_cast<std::int32_t>(facts.width);
     image->storesAlpha = deepSamples && facts.transparency;
@@ -43,7 +43,7 @@ RowsOut Band::Out() const {
     return out;
 }
 
-BandSource::BandSource(PngRowReader& rowReader, bool deepSamples, std::int32_t rows, bool ahead)
+BandSource::BandSource(RowReader& rowReader, bool deepSamples, std::int32_t rows, bool ahead)
     : reader(rowReader), height(static_cast<std::int32_t>(rowReader.Facts().height)), bandRows(rows),
       bands{Band(rowReader.Facts(), deepSamples, rows), Band(rowReader.Facts(), deepSamples, ahead ? rows : 1)} {
     if (ahead) {

@@ -9,13 +9,13 @@
 #include <thread>
 
 #include "image/image.h"
-#include "stream/png_row_reader.h"
+#include "stream/row_reader.h"
 
 // A band of rows of one picture. Its planes hold what the reader delivers
 // beside the 24-bit form.
 class Band {
 public:
-    Band(const PngFacts& facts, bool deepSamples, std::int32_t rows);
+    Band(const RowFacts& facts, bool deepSamples, std::int32_t rows);
     ~Band();
     Band(const Band&) = delete;
     Band& operator=(const Band&) = delete;
@@ -37,7 +37,7 @@ private:
 // both cores. The reader has started; the bands end with its Finish.
 class BandSource {
 public:
-    BandSource(PngRowReader& reader, bool deepSamples, std::int32_t bandRows, bool ahead);
+    BandSource(RowReader& reader, bool deepSamples, std::int32_t bandRows, bool ahead);
     ~BandSource();
     BandSource(const BandSource&) = delete;
     BandSource& operator=(const BandSource&) = delete;
@@ -53,7 +53,7 @@ private:
     const char* Read(Band& band, std::int32_t top);
     void ReadAhead();
 
-    PngRowReader& reader;
+    RowReader& reader;
     const std::int32_t height;
     const std::int32_t bandRows;
     Band bands[2];

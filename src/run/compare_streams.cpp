@@ -6,10 +6,11 @@
 
 #include "diff/scope.h"
 #include "image/image_file.h"
+#include "image/own_readers.h"
 #include "platform/platform.h"
 #include "run/band_source.h"
 #include "run/scoped_timer.h"
-#include "stream/png_row_reader.h"
+#include "stream/row_reader.h"
 #include "stream/png_row_writer.h"
 
 namespace {
@@ -71,7 +72,7 @@ private:
 };
 
 // Rows a band holds: about kBandBytes of the 24-bit form, at least one.
-std::int32_t BandRows(const PngFacts& facts) {
+std::int32_t BandRows(const RowFacts& facts) {
     return static_cast<std::int32_t>(
         std::clamp<std::size_t>(kBandBytes / (std::size_t{facts.width} * 3), 1, facts.height));
 }
@@ -135,7 +136,7 @@ bool CompareBand(const Comparison& comparison, const Image* a, const Image* b, s
 // encoding. The highlight shows the faded picture everywhere.
 class DifferenceStream {
 public:
-    DifferenceStream(const Comparison& pairComparison, AtomicFile& file, const PngFacts& pictureFacts,
+    DifferenceStream(const Comparison& pairComparison, AtomicFile& file, const RowFacts& pictureFacts,
                      std::int32_t bandRows)
         : comparison(pairComparison), output(file), facts(pictureFacts),
           band(CreateImage(static_cast<std::int32_t>(pictureFacts.width), bandRows)), fullRows(bandRows) {}
@@ -181,7 +182,7 @@ public:
 private:
     const Comparison& comparison;
     AtomicFile& output;
-    const PngFacts& facts;
+    const RowFacts& facts;
     Image* band;
     std::int32_t fullRows;
     std::unique_ptr<PngRowWriter> writer;
@@ -202,9 +203,9 @@ bool Decided(const Comparison& comparison, const Totals& totals) {
 
 // Why the streams could not be compared (the run of whole pictures takes
 // over), or null once every band is compared or the answer is known.
-const char* CompareBands(const Comparison& comparison, PngRowReader& readerA, PngRowReader& readerB,
+const char* CompareBands(const Comparison& comparison, RowReader& readerA, RowReader& readerB,
                          bool twoThreads, PhaseTotals& phases, DifferenceStream* difference, Totals& totals) {
-    const PngFacts& facts = readerA.Facts();
+    const RowFacts& facts = readerA.Facts();
     const bool deepSamples = !comparison.ignoreAlpha;
     const auto height = static_cast<std::int32_t>(facts.height);
     const std::int32_t bandRows = BandRows(facts);
@@ -255,7 +256,7 @@ bool GiveUp(std::FILE* fileA, std::FILE* fileB, RunRecord& record) {
 }
 
 // The decision and the facts, from the totals of every band.
-void Decide(const Comparison& comparison, const PngFacts& a, const PngFacts& b, const Totals& totals,
+void Decide(const Comparison& comparison, const RowFacts& a, const RowFacts& b, const Totals& totals,
             RunRecord& record) {
     record.identical = !totals.differs;
     record.similar = !record.identical && comparison.scope.Active() &&
@@ -285,15 +286,18 @@ bool CompareStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& 
         return false;
     }
     const bool deepSamples = !comparison.ignoreAlpha;
-    PngRowReader readerA(fileA, comparison.maxPixels, deepSamples);
-    PngRowReader readerB(fileB, comparison.maxPixels, deepSamples);
+    const std::unique_ptr<RowReader> rowReaderA = OpenOwnRowReader(fileA, comparison.maxPixels, deepSamples);
+    const std::unique_ptr<RowReader> rowReaderB = OpenOwnRowReader(fileB, comparison.maxPixels, deepSamples);
     // Sizes or precisions that differ are for the run of whole pictures to
     // tell, after it has read both files as it always does.
-    if (readerA.Start() != nullptr || readerB.Start() != nullptr) {
+    if (rowReaderA == nullptr || rowReaderB == nullptr || rowReaderA->Start() != nullptr ||
+        rowReaderB->Start() != nullptr) {
         return GiveUp(fileA, fileB, record);
     }
-    const PngFacts& a = readerA.Facts();
-    const PngFacts& b = readerB.Facts();
+    RowReader& readerA = *rowReaderA;
+    RowReader& readerB = *rowReaderB;
+    const RowFacts& a = readerA.Facts();
+    const RowFacts& b = readerB.Facts();
     if (a.width != b.width || a.height != b.height || a.wide != b.wide) {
         return GiveUp(fileA, fileB, record);
     }

@@ -1,4 +1,4 @@
-// One pair compared a band of rows at a time, as both PNG files are read:
+// One pair compared a band of rows at a time, as both files are read:
 // memory bounded by a band and the readers' windows, whatever the height,
 // and, when only the answer is asked for, no more read than the first
 // band that differs.
@@ -9,7 +9,7 @@
 #include "run/compare_images.h"
 
 // Compares the pair in `fileA` and `fileB` (open, at their start) as
-// streams, when both are PNG files the row reader takes and the run asks
+// streams, when both are files our row readers take and the run asks
 // for nothing that needs whole pictures. False when it cannot: the files
 // are then back at their start and `record` as it was, for the run of
 // whole pictures to take over. Throws FatalError as that run would. With

@@ -10,8 +10,6 @@
 #include "stream/png_rows.h"
 #include "stream/zlib_inflater.h"
 
-const char* const kPngTooManyPixels = "too many pixels";
-
 namespace {
 
 // libpng's own limits on width and height, which the library keeps.
@@ -176,7 +174,7 @@ const char* TakeHeader(const std::uint8_t* data, std::uint32_t length, std::uint
     }
     chunks.haveHeader = true;
     if (maxPixels != 0 && std::uint64_t{chunks.header.width} * chunks.header.height > maxPixels) {
-        return kPngTooManyPixels;
+        return kTooManyPixels;
     }
     return nullptr;
 }
@@ -382,7 +380,7 @@ struct PngRowReader::State {
     std::uint64_t maxPixels;
     bool deepSamples;
     Chunks chunks;
-    PngFacts facts;
+    RowFacts facts;
     // The chunk being read: its type, the data bytes not yet read, and
     // the CRC of what was.
     std::uint8_t type[4] = {};
@@ -669,7 +667,7 @@ PngRowReader::PngRowReader(std::FILE* file, std::uint64_t maxPixels, bool deepSa
 
 PngRowReader::~PngRowReader() = default;
 
-const PngFacts& PngRowReader::Facts() const { return state->facts; }
+const RowFacts& PngRowReader::Facts() const { return state->facts; }
 
 const char* PngRowReader::Start() {
     State& s = *state;
@@ -686,7 +684,7 @@ const char* PngRowReader::Start() {
             break;
         }
         if (const char* reason = s.ReadChunk()) {
-            if (reason == kPngTooManyPixels) {
+            if (reason == kTooManyPixels) {
                 s.facts.width = s.chunks.header.width;
                 s.facts.height = s.chunks.header.height;
             }

@@ -1,18 +1,19 @@
-// libFuzzer target: the PNG row reader in batches of every size against
-// the same reader writing a whole picture (which the readers target holds
-// to the library's pixels). The rows, alpha and 16-bit samples must be the
-// same however the rows are asked for, and so must the verdict.
+// libFuzzer target: the row readers (PNG, BMP, JPEG) in batches of every
+// size against the same readers writing a whole picture (which the readers
+// target holds to the library's pixels). The rows, alpha and 16-bit
+// samples must be the same however the rows are asked for, and so must
+// the verdict.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "fuzz_input.h"
 #include "image/image_file.h"
 #include "image/own_readers.h"
-#include "stream/png_row_reader.h"
 
 extern "C" const char* __asan_default_options() {
     return "allocator_may_return_null=1:max_allocation_size_mb=64:detect_leaks=1";
@@ -46,13 +47,18 @@ bool SameRows(const Image& frame, std::uint32_t y, std::uint32_t rows, const std
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string& path = WriteFuzzInput("glimra-png-rows-fuzz", data, size);
+    const std::string& path = WriteFuzzInput("glimra-row-readers-fuzz", data, size);
     const PictureFile frameFile = OpenPictureFile(path.c_str());
-    const ReadResult frame = ReadPng(frameFile.get(), kFuzzMaxPixels);
+    const ReadResult frame = ReadWithOwnReader(frameFile.get(), kFuzzMaxPixels);
     const PictureFile file = OpenPictureFile(path.c_str());
-    PngRowReader reader(file.get(), kFuzzMaxPixels, true);
+    const std::unique_ptr<RowReader> rowReader = OpenOwnRowReader(file.get(), kFuzzMaxPixels, true);
+    if (rowReader == nullptr) {
+        DestroyImage(frame.image);
+        return 0;
+    }
+    RowReader& reader = *rowReader;
     const char* reason = reader.Start();
-    const PngFacts& facts = reader.Facts();
+    const RowFacts& facts = reader.Facts();
     unsigned draw = size > 0 ? data[size - 1] : 1;
     constexpr std::uint32_t kMostRows = 7;
     std::vector<std::uint8_t> pixels(std::size_t{kMostRows} * facts.width * 3);

@@ -1,0 +1,3 @@
+#include "stream/row_reader.h"
+
+const char* const kTooManyPixels = "too many pixels";
