@@ -8,8 +8,10 @@ each round), so that a slow spell of the machine falls on all of them
 alike. For each command it prints the median and the min-max range of
 wall time and of CPU time (user + system, from wait4), and for every
 command after the first its ratio to the first, computed round by round:
-median and min-max range of the paired ratios, and the median peak resident
-memory of the command and the processes it waited for (ru_maxrss).
+median and min-max range of the paired ratios. After the rounds each command
+runs once more under /usr/bin/time for its peak resident memory (it and the
+processes it waited for): measured from the rounds themselves, the peak
+would hold this script's own memory, which a child keeps across exec.
 The exit status of a command does not matter (glimra answers with 1).
 With --json FILE the raw times are written there too.
 """
@@ -19,6 +21,7 @@ import os
 import shlex
 import statistics
 import subprocess
+import tempfile
 import time
 
 
@@ -27,7 +30,15 @@ def run_once(argv):
     process = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _, _, usage = os.wait4(process.pid, 0)
     wall = time.perf_counter() - start
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+    return wall, usage.ru_utime + usage.ru_stime
+
+
+def peak_kib(argv):
+    """The peak resident memory of one run of argv, from GNU time."""
+    with tempfile.NamedTemporaryFile(mode="r") as out:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", out.name] + argv,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return int(out.read().split()[-1])
 
 
 def describe(values, unit=1000.0, suffix=" ms"):
@@ -53,22 +64,21 @@ def main():
             run_once(argv)
     walls = {name: [] for name, _ in named}
     cpus = {name: [] for name, _ in named}
-    peaks = {name: [] for name, _ in named}
     for round_number in range(args.runs):
         # Each round starts with the next command: what one command leaves
         # behind (freed memory the machine must give back, cold caches)
         # then falls on every command in turn, not always on the first.
         start = round_number % len(named)
         for name, argv in named[start:] + named[:start]:
-            wall, cpu, peak = run_once(argv)
+            wall, cpu = run_once(argv)
             walls[name].append(wall)
             cpus[name].append(cpu)
-            peaks[name].append(peak)
 
+    peaks = {name: peak_kib(argv) for name, argv in named}
     base = named[0][0]
     for name, _ in named:
         line = "%-14s wall %s  cpu %s  peak %.1f MiB" % (name, describe(walls[name]), describe(cpus[name]),
-                                                         statistics.median(peaks[name]) / 1024)
+                                                         peaks[name] / 1024)
         if name != base:
             wall_ratio = [a / b for a, b in zip(walls[name], walls[base])]
             cpu_ratio = [a / b for a, b in zip(cpus[name], cpus[base]) if b > 0]

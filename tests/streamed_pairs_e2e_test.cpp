@@ -105,8 +105,8 @@ TEST_F(StreamedPairs, EveryKindAndOptionAnswersAsWholePicturesDo) {
     }
 }
 
-// BMP (bottom-up and top-down) and JPEG pairs are streamed too, and so is
-// a pair of two formats.
+// BMP (bottom-up and top-down) and JPEG pairs are streamed too, and so are
+// a pair of two formats and a file given twice.
 TEST_F(StreamedPairs, BmpJpegAndMixedPairsAnswerAsWholePicturesDo) {
     const Pixels24 a = PatternPixels(300, 700, 3);
     Pixels24 b = a;
@@ -121,7 +121,8 @@ TEST_F(StreamedPairs, BmpJpegAndMixedPairsAnswerAsWholePicturesDo) {
     progressive.progressive = true;
     WriteFileBytes(Path("b.jpg"), MakeJpeg(b, progressive));
     for (const auto& [first, second] : std::vector<std::pair<std::string, std::string>>{
-             {"a.bmp", "b.bmp"}, {"a.jpg", "b.jpg"}, {"a.png", "b.bmp"}, {"a.bmp", "a.png"}, {"a.jpg", "b.bmp"}}) {
+             {"a.bmp", "b.bmp"}, {"a.jpg", "b.jpg"}, {"a.png", "b.bmp"}, {"a.bmp", "a.png"}, {"a.jpg", "b.bmp"},
+             {"a.jpg", "a.jpg"}}) {
         SCOPED_TRACE(first + " " + second);
         for (const auto& options : std::vector<std::vector<std::string>>{{"--json"}, {"-v"}, {"--json", "--tolerance=3"}}) {
             EXPECT_EQ(Answer(first, second, options), Answer(first, second, options, true));

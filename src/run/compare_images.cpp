@@ -116,6 +116,22 @@ OpenedFiles OpenBoth(const Comparison& comparison, RunHost& host, RunRecord& rec
     return opened;
 }
 
+// Files of our own formats are compared as streams of rows where the run
+// allows; false where it takes whole pictures.
+bool CompareAsStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& host, RunRecord& record,
+                      const RunImages& images, const OpenedFiles& opened) {
+    std::FILE* fileA = images.fileA.get();
+    std::FILE* fileB = images.fileB.get();
+    if (fileA == nullptr || opened.libraryForA || opened.libraryForB) {
+        return false;
+    }
+    if (opened.sameBytes) {
+        return CompareStreamWithItself(comparison, record, fileA);
+    }
+    return CompareStreams(comparison, outputs, host, record, fileA, fileB,
+                          comparison.readSideBySide && WorthReadingSideBySide(fileA, fileB));
+}
+
 void LoadBoth(const Comparison& comparison, RunRecord& record, RunImages& images, const OpenedFiles& opened) {
     ScopedTimer timer(record, Phase::Load);
     std::FILE* fileA = images.fileA.get();
@@ -279,9 +295,7 @@ PairStatus CompareImages(const Comparison& comparison, RunOutputs& outputs, RunH
     try {
         RunImages images;
         const OpenedFiles opened = OpenBoth(comparison, host, record, images);
-        if (!opened.sameBytes && !opened.libraryForA && !opened.libraryForB &&
-            CompareStreams(comparison, outputs, host, record, images.fileA.get(), images.fileB.get(),
-                           comparison.readSideBySide && WorthReadingSideBySide(images.fileA.get(), images.fileB.get()))) {
+        if (CompareAsStreams(comparison, outputs, host, record, images, opened)) {
             record.answered = true;
             return StatusOf(record);
         }

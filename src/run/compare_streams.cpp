@@ -251,8 +251,24 @@ bool GiveUp(std::FILE* fileA, std::FILE* fileB, RunRecord& record) {
     record.step = RunStep::LoadingA;
     record.decided = false;
     std::rewind(fileA);
-    std::rewind(fileB);
+    if (fileB != nullptr) {
+        std::rewind(fileB);
+    }
     return false;
+}
+
+// Every row of a started reader, a band at a time, and what follows them.
+const char* ReadToEnd(RowReader& reader, bool deepSamples) {
+    const std::int32_t bandRows = BandRows(reader.Facts());
+    BandSource source(reader, deepSamples, bandRows, false);
+    const char* reason = nullptr;
+    for (std::uint32_t top = 0; top < reader.Facts().height; top += static_cast<std::uint32_t>(bandRows)) {
+        if (source.Next(reason) == nullptr) {
+            return reason;
+        }
+        source.Release();
+    }
+    return source.Finish();
 }
 
 // The decision and the facts, from the totals of every band.
@@ -324,5 +340,22 @@ bool CompareStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& 
     } else {
         phases.Forget(Phase::Save);
     }
+    return true;
+}
+
+bool CompareStreamWithItself(const Comparison& comparison, RunRecord& record, std::FILE* file) {
+    const bool deepSamples = !comparison.ignoreAlpha;
+    const std::unique_ptr<RowReader> reader = OpenOwnRowReader(file, comparison.maxPixels, deepSamples);
+    if (reader == nullptr || reader->Start() != nullptr) {
+        return GiveUp(file, nullptr, record);
+    }
+    PhaseTotals phases(record);
+    phases.Enter(Phase::Load, RunStep::LoadingA);
+    if (ReadToEnd(*reader, deepSamples) != nullptr) {
+        phases.Stop();
+        return GiveUp(file, nullptr, record);
+    }
+    phases.Enter(Phase::Diff, RunStep::Comparing);
+    Decide(comparison, reader->Facts(), reader->Facts(), Totals{}, record);
     return true;
 }

@@ -16,3 +16,8 @@
 // `twoThreads`, B is read on a thread of its own, a band ahead.
 bool CompareStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& host, RunRecord& record,
                     std::FILE* fileA, std::FILE* fileB, bool twoThreads);
+
+// A pair whose two files hold the same bytes: the same bytes decode to
+// the same pixels, so A read to its end as a stream of rows decides it
+// (identical, once it reads). False as CompareStreams.
+bool CompareStreamWithItself(const Comparison& comparison, RunRecord& record, std::FILE* file);

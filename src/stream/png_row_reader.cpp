@@ -17,7 +17,7 @@ constexpr std::uint32_t kMaxSide = 1000000;
 // The file is read through a buffer of this size, and the rows are
 // inflated into a window of about this size (at least one row): both stay
 // in the processor's cache between the inflating and the converting.
-constexpr std::size_t kInputBytes = std::size_t{128} << 10;
+constexpr std::size_t kInputBytes = std::size_t{64} << 10;
 constexpr std::size_t kWindowBytes = std::size_t{128} << 10;
 // The chunks read whole: IHDR, PLTE and tRNS, each far smaller.
 constexpr std::uint32_t kLargestKeptChunk = 1024;

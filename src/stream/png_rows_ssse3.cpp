@@ -4,6 +4,7 @@
 #include "stream/png_rows.h"
 
 #if GLIMRA_HAVE_SSE2
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include <cstring>
@@ -40,8 +41,17 @@ GLIMRA_SSSE3 void SplitRgba_ssse3(const std::uint8_t* rgba, std::uint8_t* bgr, s
     SplitRgba_scalar(rgba + 4 * x, bgr + 3 * x, alpha + x, width - x);
 }
 
+// One CPUID leaf, asked at the first conversion: the compiler's own feature
+// check asks a dozen at every start of the program, each a trip to the
+// hypervisor on a virtual machine.
 bool HaveSsse3() {
-    static const bool have = __builtin_cpu_supports("ssse3") != 0;
+    static const bool have = [] {
+        unsigned eax = 0;
+        unsigned ebx = 0;
+        unsigned ecx = 0;
+        unsigned edx = 0;
+        return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_SSSE3) != 0;
+    }();
     return have;
 }
 
