@@ -70,6 +70,7 @@ case_ "4K photo PNG --json (10 %)" "$runs" --json "$corpus/4k_photo_a.png" "$cor
 case_ "4K screenshot PNG --json (10 %)" "$runs" --json "$corpus/4k_screen_a.png" "$corpus/4k_screen_pct10.png"
 case_ "4K BMP --json (10 %)" "$runs" --json "$corpus/4k_photo_a.bmp" "$corpus/4k_photo_pct10.bmp"
 case_ "4K JPEG (10 %)" "$runs" "" "$corpus/4k_photo_a.jpg" "$corpus/4k_photo_pct10.jpg"
+case_ "4K JPEG --json (10 %)" "$runs" --json "$corpus/4k_photo_a.jpg" "$corpus/4k_photo_pct10.jpg"
 case_ "1080p screenshot PNG (1 pixel)" "$runs" "" "$corpus/1080p_screen_a.png" "$corpus/1080p_screen_px1.png"
 case_ "720p screenshot PNG (1 pixel)" "$runs" "" "$corpus/720p_screen_a.png" "$corpus/720p_screen_px1.png"
 case_ "320x240 screenshot PNG (1 pixel)" "$((runs * 6))" "" "$corpus/320x240_screen_a.png" "$corpus/320x240_screen_px1.png"

@@ -29,3 +29,16 @@ inline const std::string& WriteFuzzInput(const char* target, const std::uint8_t*
     }
     return path;
 }
+
+// A header claiming a huge picture must take the failure road, not end as
+// a sanitizer report. Not inline: the sanitizer looks the function up by
+// name, and each target is one file that includes this once.
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1:max_allocation_size_mb=64:detect_leaks=1";
+}
+
+// A finding of a target: what went wrong, then the crash libFuzzer keeps.
+[[noreturn]] inline void Finding(const char* what) {
+    std::fprintf(stderr, "%s\n", what);
+    std::abort();
+}

@@ -12,17 +12,13 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz_input.h"
 #include "stream/zlib_inflater.h"
 
 namespace {
 
 // Output beyond this is not followed: neither verdict is asked for.
 constexpr std::size_t kMostOut = std::size_t{4} << 20;
-
-[[noreturn]] void Finding(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 
 std::uint32_t BigEndian32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |

@@ -14,13 +14,6 @@
 #include "fuzz_input.h"
 #include "image/image_file.h"
 
-// Allocations the library cannot get fail as they do on a machine without
-// the memory, instead of ending the run as a sanitizer report: a header
-// claiming a huge picture must take the tool's failure road.
-extern "C" const char* __asan_default_options() {
-    return "allocator_may_return_null=1:max_allocation_size_mb=64:detect_leaks=1";
-}
-
 namespace {
 
 // Both kernels must call a picture identical to itself.

@@ -22,18 +22,7 @@
 #include "image/own_readers.h"
 #include "support/libpng_oracle.h"
 
-// As for the other target: a header claiming a huge picture must take the
-// failure road, not end as a sanitizer report.
-extern "C" const char* __asan_default_options() {
-    return "allocator_may_return_null=1:max_allocation_size_mb=64:detect_leaks=1";
-}
-
 namespace {
-
-[[noreturn]] void Finding(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 
 bool SamePlane(const void* a, const void* b, std::size_t bytes) {
     return (a == nullptr) == (b == nullptr) && (a == nullptr || std::memcmp(a, b, bytes) == 0);

@@ -15,16 +15,7 @@
 #include "image/image_file.h"
 #include "image/own_readers.h"
 
-extern "C" const char* __asan_default_options() {
-    return "allocator_may_return_null=1:max_allocation_size_mb=64:detect_leaks=1";
-}
-
 namespace {
-
-[[noreturn]] void Finding(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 
 bool SameRows(const Image& frame, std::uint32_t y, std::uint32_t rows, const std::vector<std::uint8_t>& pixels,
               const std::vector<std::uint8_t>& alpha, const std::vector<std::uint16_t>& wide) {
