@@ -35,9 +35,13 @@ namespace {
 // Below this size a buffer comes from the heap: mapping and unmapping cost
 // more than they save on small blocks. Above it one huge-page fault
 // replaces one fault per 4 KiB, which on a virtual machine costs
-// microseconds each: 320x240 and 720p pairs took 0.83 and 0.45 of the time
-// they took with heap blocks up to 4 MiB (bench/paired.py).
-constexpr std::size_t kMappedBufferThreshold = std::size_t{128} << 10;
+// microseconds each; but a fresh huge page is 2 MiB the kernel must clear,
+// and on a machine that hands free memory back to its host that costs far
+// more than the faults it saves on a block of a few hundred KiB. The bands
+// of rows that streamed pairs compare (about 256 KiB) stay on the heap:
+// a 320x240 pair took 2.41 ms of CPU with them in huge pages, 2.22 without
+// (cold, bench/paired.py), and 6.4 MiB of memory at its peak, 2.8 without.
+constexpr std::size_t kMappedBufferThreshold = std::size_t{4} << 20;
 
 // The size of a transparent huge page on x86-64. Mappings start on this
 // boundary and span whole huge pages, so none of their pages is left small.
