@@ -42,11 +42,11 @@ struct JpegRowReader::Decoder {
     Decoder& operator=(const Decoder&) = delete;
 
     // The header of the file, read from where it stands.
-    bool ReadHeader(std::FILE* file) {
+    bool ReadHeader(std::FILE* input) {
         if (setjmp(errors.landing) != 0) {
             return false;
         }
-        jpeg_stdio_src(&info, file);
+        jpeg_stdio_src(&info, input);
         return jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK;
     }
 
