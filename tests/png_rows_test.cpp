@@ -17,9 +17,9 @@ namespace {
 using SwapKernel = void (*)(const std::uint8_t*, std::uint8_t*, std::size_t);
 using SplitKernel = void (*)(const std::uint8_t*, std::uint8_t*, std::uint8_t*, std::size_t);
 #if GLIMRA_HAVE_SSE2
-const std::vector<SwapKernel> kSwaps = HaveSsse3() ? std::vector<SwapKernel>{SwapRedAndBlue_sse2, SwapRedAndBlue_ssse3, SwapRedAndBlue}
+const std::vector<SwapKernel> kSwaps = ProcessorHasSsse3() ? std::vector<SwapKernel>{SwapRedAndBlue_sse2, SwapRedAndBlue_ssse3, SwapRedAndBlue}
                                                    : std::vector<SwapKernel>{SwapRedAndBlue_sse2, SwapRedAndBlue};
-const std::vector<SplitKernel> kSplits = HaveSsse3() ? std::vector<SplitKernel>{SplitRgba_sse2, SplitRgba_ssse3, SplitRgba}
+const std::vector<SplitKernel> kSplits = ProcessorHasSsse3() ? std::vector<SplitKernel>{SplitRgba_sse2, SplitRgba_ssse3, SplitRgba}
                                                      : std::vector<SplitKernel>{SplitRgba_sse2, SplitRgba};
 #else
 const std::vector<SwapKernel> kSwaps = {SwapRedAndBlue};

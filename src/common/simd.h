@@ -9,3 +9,13 @@
 #else
 #define GLIMRA_HAVE_SSE2 0
 #endif
+
+#if defined(__x86_64__) || defined(__i386__)
+#define GLIMRA_X86 1
+// What the processor offers beyond SSE2, from one CPUID leaf asked at the
+// first question (the compiler's own check asks a dozen at every start of
+// the program, each a trip to the hypervisor on a virtual machine).
+bool ProcessorHasSsse3();
+// AVX, with the operating system saving its registers.
+bool ProcessorHasAvx();
+#endif

@@ -73,7 +73,6 @@ void SplitRgba_sse2(const std::uint8_t* rgba, std::uint8_t* bgr, std::uint8_t* a
 
 // The same two with SSSE3's byte shuffle, for processors that have it.
 #if GLIMRA_HAVE_SSE2
-bool HaveSsse3();
 void SwapRedAndBlue_ssse3(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t width);
 void SplitRgba_ssse3(const std::uint8_t* rgba, std::uint8_t* bgr, std::uint8_t* alpha, std::size_t width);
 #endif

@@ -4,7 +4,6 @@
 #include "stream/png_rows.h"
 
 #if GLIMRA_HAVE_SSE2
-#include <cpuid.h>
 #include <immintrin.h>
 
 #include <cstring>
@@ -41,26 +40,12 @@ GLIMRA_SSSE3 void SplitRgba_ssse3(const std::uint8_t* rgba, std::uint8_t* bgr, s
     SplitRgba_scalar(rgba + 4 * x, bgr + 3 * x, alpha + x, width - x);
 }
 
-// One CPUID leaf, asked at the first conversion: the compiler's own feature
-// check asks a dozen at every start of the program, each a trip to the
-// hypervisor on a virtual machine.
-bool HaveSsse3() {
-    static const bool have = [] {
-        unsigned eax = 0;
-        unsigned ebx = 0;
-        unsigned ecx = 0;
-        unsigned edx = 0;
-        return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_SSSE3) != 0;
-    }();
-    return have;
-}
-
 void SwapRedAndBlue(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t width) {
-    HaveSsse3() ? SwapRedAndBlue_ssse3(rgb, bgr, width) : SwapRedAndBlue_sse2(rgb, bgr, width);
+    ProcessorHasSsse3() ? SwapRedAndBlue_ssse3(rgb, bgr, width) : SwapRedAndBlue_sse2(rgb, bgr, width);
 }
 
 void SplitRgba(const std::uint8_t* rgba, std::uint8_t* bgr, std::uint8_t* alpha, std::size_t width) {
-    HaveSsse3() ? SplitRgba_ssse3(rgba, bgr, alpha, width) : SplitRgba_sse2(rgba, bgr, alpha, width);
+    ProcessorHasSsse3() ? SplitRgba_ssse3(rgba, bgr, alpha, width) : SplitRgba_sse2(rgba, bgr, alpha, width);
 }
 
 #else

@@ -4,8 +4,9 @@
 
 #include <new>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <cpuid.h>
+#include "common/simd.h"
+
+#if GLIMRA_X86
 #include <immintrin.h>
 
 namespace {
@@ -19,19 +20,8 @@ __attribute__((target("avx"))) void ClearUpperVectorHalves() {
     _mm256_zeroupper();
 }
 
-bool HaveAvx() {
-    static const bool have = [] {
-        unsigned eax = 0;
-        unsigned ebx = 0;
-        unsigned ecx = 0;
-        unsigned edx = 0;
-        return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_AVX) != 0 && (ecx & bit_OSXSAVE) != 0;
-    }();
-    return have;
-}
-
 void LeaveVectorStateClean() {
-    if (HaveAvx()) {
+    if (ProcessorHasAvx()) {
         ClearUpperVectorHalves();
     }
 }
