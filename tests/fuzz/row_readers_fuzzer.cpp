@@ -51,7 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const char* reason = reader.Start();
     const RowFacts& facts = reader.Facts();
     unsigned draw = size > 0 ? data[size - 1] : 1;
-    constexpr std::uint32_t kMostRows = 7;
+    // Up to seven rows a batch, fewer where rows are wide: a row may be all
+    // of the pixel limit, and the sanitizer's allocations stop at 64 MB.
+    const auto kMostRows = static_cast<std::uint32_t>(
+        std::clamp<std::uint64_t>((std::uint64_t{8} << 20) / (std::uint64_t{facts.width} * 8 + 1), 1, 7));
     std::vector<std::uint8_t> pixels(std::size_t{kMostRows} * facts.width * 3);
     std::vector<std::uint8_t> alpha(facts.alphaRows ? std::size_t{kMostRows} * facts.width : 0);
     std::vector<std::uint16_t> wide(facts.wide ? std::size_t{kMostRows} * facts.width * 4 : 0);
