@@ -31,6 +31,11 @@ bool ShrinkBuffer(void* memory, std::size_t size, std::size_t newSize);
 // Gives heap memory that has been freed back to the OS where the heap
 // would otherwise keep it for later use.
 void ReleaseFreeHeapMemory();
+// From now on the heap keeps what is freed, up to `bytes`, for the next
+// requests instead of giving it back to the OS, and serves blocks up to
+// that size itself: a process that does the same work again and again
+// then finds its pages in place instead of faulting them in anew.
+void KeepFreedHeapMemory(std::size_t bytes);
 
 // A monotonic tick counter and its fixed rate in ticks per second.
 std::uint64_t QueryCounterTicks();

@@ -218,6 +218,16 @@ void ReleaseFreeHeapMemory() {
 #endif
 }
 
+void KeepFreedHeapMemory(std::size_t bytes) {
+#if defined(__GLIBC__)
+    const int limit = static_cast<int>(std::min<std::size_t>(bytes, INT32_MAX));
+    mallopt(M_MMAP_THRESHOLD, limit);
+    mallopt(M_TRIM_THRESHOLD, limit);
+#else
+    (void)bytes;
+#endif
+}
+
 std::FILE* OpenRegularFile(const char* path) {
     const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) {

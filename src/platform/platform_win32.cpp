@@ -25,6 +25,8 @@ bool ShrinkBuffer(void*, std::size_t, std::size_t) { return false; }
 
 void ReleaseFreeHeapMemory() {}
 
+void KeepFreedHeapMemory(std::size_t) {}
+
 std::FILE* OpenRegularFile(const char* path) {
     std::FILE* file = std::fopen(path, "rb");
     struct _stat64 info {};

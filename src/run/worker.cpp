@@ -137,9 +137,15 @@ int WorkerMain(int control, void* context) {
     return kExitAnswered;
 }
 
+// What a serving worker's heap keeps of one pair's memory for the next:
+// the bands, windows and inflaters of a pair of pictures of the width of
+// a large screenshot, so that each pair does not fault them in afresh.
+constexpr std::size_t kKeptHeapBytes = std::size_t{32} << 20;
+
 int ServeMain(int control, void* context) {
     const ServeJob& job = *static_cast<const ServeJob*>(context);
     SetUpWorker(*job.limits);
+    KeepFreedHeapMemory(kKeptHeapBytes);
     ForbidFreeImage(ExitForLibrary);
     {
         // UndefinedBehaviorSanitizer checks an object's type at the first
