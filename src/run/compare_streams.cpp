@@ -25,6 +25,8 @@ class PhaseTotals {
 public:
     explicit PhaseTotals(RunRecord& runRecord) : record(runRecord) {}
     ~PhaseTotals() {
+        // The phase running when the run ended counts to its end.
+        Stop();
         for (int phase = 0; phase < kPhaseCount; ++phase) {
             if (record.phases[phase].started) {
                 record.phases[phase].milliseconds = ElapsedMs(ticks[phase], 0);
