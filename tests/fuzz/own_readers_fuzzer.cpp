@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sanitizer/common_interface_defs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,9 +93,12 @@ Image* ReadWithLibraryInChild(const std::string& path) {
         std::abort();
     }
     if (child == 0) {
-        // The library's own crash reports are not ours to read.
+        // The library's own crash reports are not ours to read: neither on
+        // standard error nor where libFuzzer sends the sanitizer's reports
+        // (files named after the process in the working folder).
         const int quiet = open("/dev/null", O_WRONLY);
         dup2(quiet, 2);
+        __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(quiet)));
         try {
             Image* reference = LoadImageFileWithLibrary(path.c_str());
             _exit(WriteReference(*reference, referencePath) ? 0 : 4);
