@@ -35,6 +35,35 @@ bool SameRows(const Image& frame, std::uint32_t y, std::uint32_t rows, const std
     return same;
 }
 
+// Every row of a started reader in batches of random sizes, each held to
+// the whole picture's rows where there is one; then the end of the file.
+const char* ReadInBatches(RowReader& reader, const Image* frame, unsigned draw) {
+    const RowFacts& facts = reader.Facts();
+    // Up to seven rows a batch, fewer where rows are wide: a row may be all
+    // of the pixel limit, and the sanitizer's allocations stop at 64 MB.
+    const auto kMostRows = static_cast<std::uint32_t>(
+        std::clamp<std::uint64_t>((std::uint64_t{8} << 20) / (std::uint64_t{facts.width} * 8 + 1), 1, 7));
+    std::vector<std::uint8_t> pixels(std::size_t{kMostRows} * facts.width * 3);
+    std::vector<std::uint8_t> alpha(facts.alphaRows ? std::size_t{kMostRows} * facts.width : 0);
+    std::vector<std::uint16_t> wide(facts.wide ? std::size_t{kMostRows} * facts.width * 4 : 0);
+    const RowsOut out{pixels.data(), std::size_t{facts.width} * 3, alpha.empty() ? nullptr : alpha.data(),
+                      facts.width, wide.empty() ? nullptr : wide.data(), std::size_t{facts.width} * 4};
+    for (std::uint32_t y = 0; y < facts.height;) {
+        draw = draw * 1103515245u + 12345u;
+        const std::uint32_t rows = std::min<std::uint32_t>(facts.height - y, 1 + (draw >> 8) % kMostRows);
+        if (const char* reason = reader.ReadRows(rows, out)) {
+            return reason;
+        }
+        // Rows are provisional until the file is read to its end: a file
+        // the whole picture declines may give good rows first.
+        if (frame != nullptr && !SameRows(*frame, y, rows, pixels, alpha, wide)) {
+            Finding("rows asked for in batches differ from the whole picture's");
+        }
+        y += rows;
+    }
+    return reader.Finish();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -49,30 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     RowReader& reader = *rowReader;
     const char* reason = reader.Start();
-    const RowFacts& facts = reader.Facts();
-    unsigned draw = size > 0 ? data[size - 1] : 1;
-    // Up to seven rows a batch, fewer where rows are wide: a row may be all
-    // of the pixel limit, and the sanitizer's allocations stop at 64 MB.
-    const auto kMostRows = static_cast<std::uint32_t>(
-        std::clamp<std::uint64_t>((std::uint64_t{8} << 20) / (std::uint64_t{facts.width} * 8 + 1), 1, 7));
-    std::vector<std::uint8_t> pixels(std::size_t{kMostRows} * facts.width * 3);
-    std::vector<std::uint8_t> alpha(facts.alphaRows ? std::size_t{kMostRows} * facts.width : 0);
-    std::vector<std::uint16_t> wide(facts.wide ? std::size_t{kMostRows} * facts.width * 4 : 0);
-    const RowsOut out{pixels.data(), std::size_t{facts.width} * 3, alpha.empty() ? nullptr : alpha.data(),
-                      facts.width, wide.empty() ? nullptr : wide.data(), std::size_t{facts.width} * 4};
-    for (std::uint32_t y = 0; reason == nullptr && y < facts.height;) {
-        draw = draw * 1103515245u + 12345u;
-        const std::uint32_t rows = std::min<std::uint32_t>(facts.height - y, 1 + (draw >> 8) % kMostRows);
-        reason = reader.ReadRows(rows, out);
-        // Rows are provisional until the file is read to its end: a file
-        // the whole picture declines may give good rows first.
-        if (reason == nullptr && frame.image != nullptr && !SameRows(*frame.image, y, rows, pixels, alpha, wide)) {
-            Finding("rows asked for in batches differ from the whole picture's");
-        }
-        y += rows;
-    }
     if (reason == nullptr) {
-        reason = reader.Finish();
+        reason = ReadInBatches(reader, frame.image, size > 0 ? data[size - 1] : 1u);
     }
     if ((reason == nullptr) != (frame.image != nullptr)) {
         Finding("the rows and the whole picture have different verdicts");
