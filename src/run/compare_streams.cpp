@@ -141,11 +141,7 @@ public:
     DifferenceStream(const Comparison& pairComparison, AtomicFile& file, const RowFacts& pictureFacts,
                      std::int32_t bandRows)
         : comparison(pairComparison), output(file), facts(pictureFacts),
-          band(CreateImage(static_cast<std::int32_t>(pictureFacts.width), bandRows)), fullRows(bandRows) {}
-    ~DifferenceStream() {
-        band->height = fullRows;
-        DestroyImage(band);
-    }
+          band(RowFacts{pictureFacts.width, pictureFacts.height}, false, bandRows) {}
     DifferenceStream(const DifferenceStream&) = delete;
     DifferenceStream& operator=(const DifferenceStream&) = delete;
 
@@ -163,10 +159,11 @@ public:
                                                                                 : PngRowWriter::Content::MostlyBlack);
             written = output.Stream() != nullptr && writer->WriteBlackRows(waitingBlack);
         }
-        band->height = a->height;
-        DiffInto(a, b, mode, band);
-        MarkIgnored(band, mode, comparison.scope, top);
-        written = writer->WriteRows(band->pixels, std::size_t{facts.width} * 3, static_cast<std::uint32_t>(a->height)) &&
+        band.SetRows(a->height);
+        DiffInto(a, b, mode, band.image);
+        MarkIgnored(band.image, mode, comparison.scope, top);
+        written = writer->WriteRows(band.image->pixels, std::size_t{facts.width} * 3,
+                                    static_cast<std::uint32_t>(a->height)) &&
                   written;
     }
 
@@ -185,8 +182,8 @@ private:
     const Comparison& comparison;
     AtomicFile& output;
     const RowFacts& facts;
-    Image* band;
-    std::int32_t fullRows;
+    // Its 24-bit form alone: a difference picture has no planes.
+    Band band;
     std::unique_ptr<PngRowWriter> writer;
     std::uint32_t waitingBlack = 0;
     bool written = true;
