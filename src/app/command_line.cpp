@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -63,6 +64,8 @@ void Help() {
         "\nWhat counts (a pair that passes only by these is similar, status 0):\n"
         "  --ignore=WxH+X+Y   leave out a region, W by H pixels from X,Y; may be repeated\n"
         "  --tolerance=N      a pixel whose every channel differs by at most N levels (0-255) counts as equal\n"
+        "  --threshold=T      a pixel counts only when its perceived colour difference (YIQ) exceeds T (0-1)\n"
+        "  --antialiasing     a pixel that is anti-aliasing in either picture does not count\n"
         "  --max-differing=N  pass with at most N differing pixels, or N%% of those compared\n"
         "\nReports:\n"
         "  --json             one JSON object per pair on standard output, nothing else\n"
@@ -192,10 +195,23 @@ bool ParsePercent(const char* value, double& percent) {
     return digits && whole <= 100;
 }
 
+// A decimal number from 0 to 1 ("0.1", ".05", "1"): digits and one point,
+// nothing else, so that no exponent, sign or "nan" passes.
+bool ParseFraction(const char* value, double& fraction) {
+    const std::size_t length = std::strlen(value);
+    if (length == 0 || length > 16 || std::strspn(value, "0123456789.") != length ||
+        std::strchr(value, '.') != std::strrchr(value, '.') || std::strcmp(value, ".") == 0) {
+        return false;
+    }
+    fraction = std::strtod(value, nullptr);
+    return fraction <= 1;
+}
+
 // Not an option of what counts: ParseLongOption looks further.
 constexpr int kNotScope = -2;
 
-// --ignore=WxH+X+Y (repeatable), --tolerance=N, --max-differing=N or P%.
+// --ignore=WxH+X+Y (repeatable), --tolerance=N, --threshold=T,
+// --antialiasing, --max-differing=N or P%.
 int ParseScopeOption(const char* arg, Scope& scope) {
     const char* value = nullptr;
     std::uint64_t number = 0;
@@ -210,6 +226,16 @@ int ParseScopeOption(const char* arg, Scope& scope) {
             return Usage("Invalid value in %s", arg);
         }
         scope.tolerance = static_cast<int>(number);
+    } else if ((value = OptionValue(arg, "--threshold")) != nullptr) {
+        if (!ParseFraction(value, scope.threshold)) {
+            return Usage("Invalid value in %s", arg);
+        }
+        scope.yiq = true;
+    } else if ((value = OptionValue(arg, "--antialiasing")) != nullptr) {
+        if (*value != '\0') {
+            return Usage("Invalid value in %s", arg);
+        }
+        scope.antialiasing = true;
     } else if ((value = OptionValue(arg, "--max-differing")) != nullptr) {
         scope.maxAsShare = std::strchr(value, '%') != nullptr;
         if (scope.maxAsShare ? !ParsePercent(value, scope.maxPercent) : !ParseNumber(value, false, number)) {
@@ -363,7 +389,7 @@ std::vector<std::unique_ptr<Report>> ChooseReports(const CommandLine& line, bool
     } else if (onePair) {
         reports.push_back(MakeSinglePairReport());
     } else {
-        reports.push_back(MakePeopleReport(line.verbose, scoped));
+        reports.push_back(MakePeopleReport(line.verbose, scoped, line.comparison.scope.antialiasing));
     }
     // Standard output holds JSON and nothing else.
     std::FILE* complaints = line.json ? stderr : stdout;

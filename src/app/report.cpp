@@ -82,6 +82,10 @@ std::string OutcomeFields(const BatchPair& pair, const PairRun& run) {
     }
     if (pair.compare && run.record.measured) {
         json += FactsFields(run.record.facts);
+        if (run.comparison.scope.antialiasing) {
+            json += FormatMessage(",\"antialiasedPixels\":%llu",
+                                  static_cast<unsigned long long>(run.record.facts.stats.antialiasedPixels));
+        }
     }
     return json;
 }

@@ -46,9 +46,10 @@ public:
 std::unique_ptr<Report> MakeSinglePairReport();
 // Many pairs, for people: a line for each pair that is not identical (for
 // every pair, with its time, when `verbose`), and a summary.
-// With `similarApart` (a run with --ignore, --tolerance or --max-differing)
-// the summary counts similar pairs on their own.
-std::unique_ptr<Report> MakePeopleReport(bool verbose, bool similarApart);
+// With `similarApart` (a run with anything that narrows what counts) the
+// summary counts similar pairs on their own; with `antialiasing` it adds
+// the anti-aliased pixels left out.
+std::unique_ptr<Report> MakePeopleReport(bool verbose, bool similarApart, bool antialiasing);
 std::unique_ptr<Report> MakeJsonReport();
 // One line on standard error, rewritten in place as pairs finish (done and
 // total, failures so far, rate, time left) and cleared at the end: for a

@@ -141,6 +141,7 @@ function renderFacts(pair) {
     rows.push(fact('Differing pixels', pair.differingPixels + ' (' + (pair.share * 100).toPrecision(4) + ' %)'));
     if (pair.box) rows.push(fact('Box', pair.box.width + ' x ' + pair.box.height + ' at ' + pair.box.x + ',' + pair.box.y));
     rows.push(fact('Largest difference', String(pair.largestDelta)));
+    if (pair.antialiasedPixels !== undefined) rows.push(fact('Anti-aliased, left out', String(pair.antialiasedPixels)));
   }
   rows.push(fact('A', pair.a), fact('B', pair.b));
   $('facts').replaceChildren(...rows);
@@ -195,7 +196,10 @@ function renderStage(pair) {
     stage.replaceChildren(figure('A', zoomed(pair, 'a')), figure('B', zoomed(pair, 'b')));
   } else {
     const figures = [figure('A', picture(pair, 'a')), figure('B', picture(pair, 'b'))];
-    if (has('highlight')) figures.push(figure('Highlight', picture(pair, 'highlight')));
+    if (has('highlight')) {
+      const legend = pair.antialiasedPixels !== undefined ? 'Highlight: red counts, yellow is anti-aliasing' : 'Highlight';
+      figures.push(figure(legend, picture(pair, 'highlight')));
+    }
     stage.replaceChildren(...figures);
   }
 }

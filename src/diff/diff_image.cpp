@@ -5,8 +5,17 @@
 
 #include "diff/deep_diff.h"
 #include "diff/diff_kernels.h"
+#include "diff/perceptual.h"
 
 namespace {
+
+// Luma, then two thirds of the way to white: the picture stays
+// recognisable and no grey is mistaken for the red.
+void Fade(const std::uint8_t* pixel, std::uint8_t* out) {
+    const unsigned luma = (pixel[0] * 29u + pixel[1] * 150u + pixel[2] * 77u) >> 8;
+    const auto faded = static_cast<std::uint8_t>(170 + luma / 3);
+    out[0] = out[1] = out[2] = faded;
+}
 
 // a's pixels as light greys, those that differ from b's in red (blue,
 // green, red order, as every picture here): the picture for people.
@@ -23,11 +32,7 @@ bool Highlight(const Image* a, const Image* b, Image* out) {
             po[2] = 255;
             differ = true;
         } else {
-            // Luma, then two thirds of the way to white: the picture stays
-            // recognisable and no grey is mistaken for the red.
-            const unsigned luma = (pa[0] * 29u + pa[1] * 150u + pa[2] * 77u) >> 8;
-            const auto faded = static_cast<std::uint8_t>(170 + luma / 3);
-            po[0] = po[1] = po[2] = faded;
+            Fade(pa, po);
         }
     }
     return differ;
@@ -82,6 +87,26 @@ bool DiffInto(const Image* a, const Image* b, DiffMode mode, Image* result) {
         differ = MarkDeepDifferences(a, b, pair, mode, result) || differ;
     }
     return differ;
+}
+
+void HighlightClasses(const Image* a, std::int32_t first, std::int32_t count, const std::uint8_t* classes,
+                      Image* out) {
+    const std::size_t pixels = static_cast<std::size_t>(a->width) * static_cast<std::size_t>(count);
+    const std::uint8_t* source = a->pixels + 3 * static_cast<std::size_t>(first) * static_cast<std::size_t>(a->width);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        std::uint8_t* po = out->pixels + 3 * i;
+        if (classes[i] == kPixelCounts) {
+            po[0] = 0;
+            po[1] = 0;
+            po[2] = 255;
+        } else if (classes[i] == kPixelAntialiased) {
+            po[0] = 0;
+            po[1] = 255;
+            po[2] = 255;
+        } else {
+            Fade(source + 3 * i, po);
+        }
+    }
 }
 
 Image* CreateDiffImage(const Image* a, const Image* b, DiffMode mode) {

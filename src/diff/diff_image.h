@@ -19,6 +19,13 @@ Image* CreateDiffImage(const Image* a, const Image* b, DiffMode mode);
 // overwrites; true when some sample differs.
 bool DiffInto(const Image* a, const Image* b, DiffMode mode, Image* result);
 
+// The highlight of a perceptual comparison (diff/perceptual.h): rows
+// [first, first + count) of `a`, faded, into `out` from its row 0, with the
+// pixels of `classes` that count in red and the anti-aliased ones in
+// yellow.
+void HighlightClasses(const Image* a, std::int32_t first, std::int32_t count, const std::uint8_t* classes,
+                      Image* out);
+
 // Whether any sample of two such pictures differs, decided without making
 // a difference picture.
 bool ImagesDiffer(const Image* a, const Image* b);
@@ -36,6 +43,8 @@ struct DiffStats {
     // The largest difference of one channel of one pixel, in 8-bit units
     // as the difference picture holds it.
     int largestDelta = 0;
+    // Pixels that would have counted but are anti-aliasing (--antialiasing).
+    std::uint64_t antialiasedPixels = 0;
 };
 DiffStats MeasureDifference(const Image* a, const Image* b);
 

@@ -44,9 +44,9 @@ bool TakeOffset(const char*& at, std::int64_t& value) {
     return true;
 }
 
-// Marks in `ignored` the columns of row `y` inside any region; the number
-// of them (0: the row is not touched, and `ignored` is left as it was).
-std::int64_t MarkRow(const Scope& scope, std::int64_t y, std::int64_t width, std::vector<std::uint8_t>& ignored) {
+}  // namespace
+
+std::int64_t MarkIgnoredColumns(const Scope& scope, std::int64_t y, std::int64_t width, std::vector<std::uint8_t>& ignored) {
     bool touched = false;
     for (const Region& region : scope.ignored) {
         if (y < region.y || y >= region.y + region.height) {
@@ -66,7 +66,6 @@ std::int64_t MarkRow(const Scope& scope, std::int64_t y, std::int64_t width, std
     return touched ? std::count(ignored.begin(), ignored.end(), 1) : 0;
 }
 
-// The largest difference of pixel (x, y)'s 24-bit channels.
 int ChannelDelta(const std::uint8_t* pa, const std::uint8_t* pb) {
     int delta = 0;
     for (int c = 0; c < 3; ++c) {
@@ -74,8 +73,6 @@ int ChannelDelta(const std::uint8_t* pa, const std::uint8_t* pb) {
     }
     return delta;
 }
-
-}  // namespace
 
 bool ParseRegion(const std::string& text, Region& region) {
     const char* at = text.c_str();
@@ -109,7 +106,7 @@ ScopedDifference MeasureInScope(const Image* a, const Image* b, const Scope& sco
     const auto tolerance = static_cast<std::uint8_t>(scope.tolerance);
     std::vector<std::uint8_t> ignored(width);
     for (std::int32_t y = 0; y < a->height; ++y) {
-        const std::int64_t ignoredHere = MarkRow(scope, y, a->width, ignored);
+        const std::int64_t ignoredHere = MarkIgnoredColumns(scope, y, a->width, ignored);
         result.compared += width - static_cast<std::size_t>(ignoredHere);
         const std::uint8_t* rowA = a->pixels + static_cast<std::size_t>(y) * rowBytes;
         const std::uint8_t* rowB = b->pixels + static_cast<std::size_t>(y) * rowBytes;

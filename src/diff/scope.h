@@ -1,7 +1,9 @@
 // What counts in a comparison narrowed by the command line: regions left
-// out (--ignore), a per-channel tolerance (--tolerance) and a number of
-// pixels allowed to differ (--max-differing). A pair that passes only
-// because of them is similar, not identical.
+// out (--ignore), a per-channel tolerance (--tolerance), a perceived
+// colour difference (--threshold), anti-aliased pixels left out
+// (--antialiasing) and a number of pixels allowed to differ
+// (--max-differing). A pair that passes only because of them is similar,
+// not identical.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +28,17 @@ struct Scope {
     std::uint64_t maxDiffering = 0;  // pixels, unless given as a share
     bool maxAsShare = false;
     double maxPercent = 0;           // of the pixels compared, 0 to 100
+    // A pixel counts only when its perceived colour difference (YIQ,
+    // colour_delta.h) exceeds `threshold` (0 to 1).
+    bool yiq = false;
+    double threshold = 0;
+    // A counted pixel that is anti-aliasing in either picture does not count.
+    bool antialiasing = false;
 
-    bool Active() const { return !ignored.empty() || tolerance > 0 || maxDiffering > 0 || maxAsShare; }
+    bool Perceptual() const { return yiq || antialiasing; }
+    bool Active() const {
+        return !ignored.empty() || tolerance > 0 || maxDiffering > 0 || maxAsShare || Perceptual();
+    }
     // The differing pixels a pair of `compared` pixels may keep and pass.
     std::uint64_t Allowed(std::uint64_t compared) const;
 };
@@ -46,6 +57,15 @@ struct ScopedDifference {
     bool differs = false;
 };
 ScopedDifference MeasureInScope(const Image* a, const Image* b, const Scope& scope);
+
+// Marks in `ignored` (width entries) the columns of row `y` inside any
+// region; the number of them (0: the row is not touched, and `ignored` is
+// left as it was).
+std::int64_t MarkIgnoredColumns(const Scope& scope, std::int64_t y, std::int64_t width,
+                                std::vector<std::uint8_t>& ignored);
+
+// The largest difference of a pixel's three 24-bit channels.
+int ChannelDelta(const std::uint8_t* pa, const std::uint8_t* pb);
 
 // Shows the ignored regions in a difference picture: black in the
 // byte-wise modes, where no difference is counted; in the highlight, grey

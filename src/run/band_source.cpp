@@ -31,21 +31,38 @@ void Band::SetRows(std::int32_t rows) {
     std::memset(image->pixels + payload, 0, ImageBufferSize(image->width, rows) - payload);
 }
 
-RowsOut Band::Out() const {
+RowsOut Band::Out(std::int32_t first) const {
     const auto width = static_cast<std::size_t>(image->width);
+    const auto row = static_cast<std::size_t>(first);
     RowsOut out;
-    out.pixels = image->pixels;
+    out.pixels = image->pixels + row * width * 3;
     out.pixelStride = width * 3;
-    out.alpha = image->alpha;
+    out.alpha = image->alpha == nullptr ? nullptr : image->alpha + row * width;
     out.alphaStride = width;
-    out.wide = static_cast<std::uint16_t*>(image->deep);
+    out.wide = image->deep == nullptr ? nullptr : static_cast<std::uint16_t*>(image->deep) + row * width * 4;
     out.wideStride = width * 4;
     return out;
 }
 
-BandSource::BandSource(RowReader& rowReader, bool deepSamples, std::int32_t rows, bool ahead)
+void Band::CopyRows(const Band& source, std::int32_t from, std::int32_t count) {
+    const RowsOut to = Out(0);
+    const RowsOut in = source.Out(from);
+    const auto rows = static_cast<std::size_t>(count);
+    // The source may be this band: memmove.
+    std::memmove(to.pixels, in.pixels, rows * to.pixelStride);
+    if (to.alpha != nullptr) {
+        std::memmove(to.alpha, in.alpha, rows * to.alphaStride);
+    }
+    if (to.wide != nullptr) {
+        std::memmove(to.wide, in.wide, rows * to.wideStride * sizeof(std::uint16_t));
+    }
+}
+
+BandSource::BandSource(RowReader& rowReader, bool deepSamples, std::int32_t rows, bool ahead, std::int32_t carried)
     : reader(rowReader), height(static_cast<std::int32_t>(rowReader.Facts().height)), bandRows(rows),
-      bands{Band(rowReader.Facts(), deepSamples, rows), Band(rowReader.Facts(), deepSamples, ahead ? rows : 1)} {
+      carriedRows(carried),
+      bands{Band(rowReader.Facts(), deepSamples, rows + carried),
+            Band(rowReader.Facts(), deepSamples, ahead ? rows + carried : 1)} {
     if (ahead) {
         thread = std::thread([this] { ReadAhead(); });
     }
@@ -62,10 +79,15 @@ BandSource::~BandSource() {
     }
 }
 
-const char* BandSource::Read(Band& band, std::int32_t top) {
+// `before` holds the band before, which may be `band` itself.
+const char* BandSource::Read(Band& band, const Band& before, std::int32_t top) {
+    const std::int32_t carried = Carried(top);
+    if (carried > 0) {
+        band.CopyRows(before, before.image->height - carried, carried);
+    }
     const std::int32_t rows = std::min(bandRows, height - top);
-    band.SetRows(rows);
-    return reader.ReadRows(static_cast<std::uint32_t>(rows), band.Out());
+    band.SetRows(carried + rows);
+    return reader.ReadRows(static_cast<std::uint32_t>(rows), band.Out(carried));
 }
 
 // Band k goes into room k % 2 once the comparison has released it.
@@ -79,7 +101,7 @@ void BandSource::ReadAhead() {
                 return;
             }
         }
-        const char* why = Read(bands[room], top);
+        const char* why = Read(bands[room], bands[room ^ 1], top);
         {
             const std::lock_guard<std::mutex> hold(lock);
             ready[room] = why == nullptr;
@@ -103,7 +125,7 @@ const Image* BandSource::Next(const char*& why) {
     const std::int32_t top = nextTop;
     nextTop += bandRows;
     if (!thread.joinable()) {
-        why = Read(bands[0], top);
+        why = Read(bands[0], bands[0], top);
         return why == nullptr ? bands[0].image : nullptr;
     }
     const int room = static_cast<int>((top / bandRows) % 2);

@@ -3,6 +3,7 @@
 // measure made for pictures takes it as it is.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -23,7 +24,11 @@ public:
     // The last band may be shorter: the bytes past its payload become the
     // zero tail the kernels rely on.
     void SetRows(std::int32_t rows);
-    RowsOut Out() const;
+    // Where rows go from row `first` on.
+    RowsOut Out(std::int32_t first = 0) const;
+    // Rows [from, from + count) of `source`, a band of the same picture
+    // (this one too), become rows [0, count) here.
+    void CopyRows(const Band& source, std::int32_t from, std::int32_t count);
 
     Image* image;
 
@@ -31,31 +36,39 @@ private:
     std::int32_t fullRows;
 };
 
-// The bands of one picture in order, `bandRows` rows each (the last may
-// have fewer), read here when asked for or, `ahead`, by a thread of its
-// own one band ahead of the one being compared: two pictures then take
-// both cores. The reader has started; the bands end with its Finish.
+// The bands of one picture in order, `bandRows` new rows each (the last
+// may have fewer), read here when asked for or, `ahead`, by a thread of
+// its own one band ahead of the one being compared: two pictures then
+// take both cores. The reader has started; the bands end with its Finish.
+//
+// With `carriedRows`, each band begins with up to that many rows of the
+// band before it, for a measure that looks beyond a row's neighbours.
 class BandSource {
 public:
-    BandSource(RowReader& reader, bool deepSamples, std::int32_t bandRows, bool ahead);
+    BandSource(RowReader& reader, bool deepSamples, std::int32_t bandRows, bool ahead, std::int32_t carriedRows = 0);
     ~BandSource();
     BandSource(const BandSource&) = delete;
     BandSource& operator=(const BandSource&) = delete;
 
     // The next band, or null with `reason` saying why the file is declined.
     const Image* Next(const char*& reason);
+    // The picture row of row 0 of the band Next gave.
+    std::int32_t Top() const { return nextTop - bandRows - Carried(nextTop - bandRows); }
     // Done with the band Next gave: its room may take the one after next.
     void Release();
     // After the last band: what the reader's Finish said.
     const char* Finish();
 
 private:
-    const char* Read(Band& band, std::int32_t top);
+    // Rows carried into the band whose new rows start at `top`.
+    std::int32_t Carried(std::int32_t top) const { return std::min(carriedRows, top); }
+    const char* Read(Band& band, const Band& before, std::int32_t top);
     void ReadAhead();
 
     RowReader& reader;
     const std::int32_t height;
     const std::int32_t bandRows;
+    const std::int32_t carriedRows;
     Band bands[2];
     std::int32_t nextTop = 0;  // the first row of the band Next gives
     // Shared with the thread, under `lock`.

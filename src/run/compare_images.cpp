@@ -2,7 +2,9 @@
 
 #include <memory>
 #include <thread>
+#include <vector>
 
+#include "diff/perceptual.h"
 #include "image/image_file.h"
 #include "image/own_readers.h"
 #include "image/png_writer.h"
@@ -21,6 +23,9 @@ struct RunImages {
     Image* a = nullptr;
     Image* b = nullptr;
     Image* diff = nullptr;
+    // Under a perceptual scope, what became of each pixel, where a
+    // highlight is to show it (diff/perceptual.h).
+    std::vector<std::uint8_t> classes;
 
     RunImages() = default;
     RunImages(const RunImages&) = delete;
@@ -168,19 +173,48 @@ void MatchPrecision(RunImages& images) {
     }
 }
 
+// A perceptual scope keeps each pixel's class where a highlight will show it.
+ScopedDifference MeasureScoped(const Comparison& comparison, RunImages& images) {
+    const Scope& scope = comparison.scope;
+    if (!scope.Perceptual()) {
+        return MeasureInScope(images.a, images.b, scope);
+    }
+    const bool highlight = (comparison.diffPath != nullptr && comparison.mode == DiffMode::Highlight) ||
+                           comparison.reportPictures[kPictureA] != nullptr;
+    if (highlight) {
+        images.classes.resize(static_cast<std::size_t>(images.a->width) * static_cast<std::size_t>(images.a->height));
+    }
+    const std::int32_t height = images.a->height;
+    return MeasurePerceptual(images.a, images.b, DecidedRows{0, height, 0, height}, scope,
+                             highlight ? images.classes.data() : nullptr);
+}
+
+// The difference picture in `mode` with the regions left out marked; null
+// when no sample differs.
+Image* DifferencePicture(const Comparison& comparison, const RunImages& images, DiffMode mode) {
+    Image* picture = nullptr;
+    if (mode == DiffMode::Highlight && !images.classes.empty()) {
+        picture = CreateImage(images.a->width, images.a->height);
+        HighlightClasses(images.a, 0, images.a->height, images.classes.data(), picture);
+    } else {
+        picture = CreateDiffImage(images.a, images.b, mode);
+    }
+    if (picture != nullptr) {
+        MarkIgnored(picture, mode, comparison.scope);
+    }
+    return picture;
+}
+
 // Identical stays identical under any scope; a pair that differs is then
 // measured within it, and passes as similar where the scope allows.
 void CompareInScope(const Comparison& comparison, RunRecord& record, RunImages& images) {
     const Scope& scope = comparison.scope;
-    const ScopedDifference scoped = MeasureInScope(images.a, images.b, scope);
+    const ScopedDifference scoped = MeasureScoped(comparison, images);
     record.identical = !scoped.differs;
     const DiffStats& stats = scoped.stats;
     record.similar = !record.identical && stats.differingPixels <= scope.Allowed(scoped.compared);
     if (!record.identical && !record.similar && comparison.diffPath != nullptr) {
-        images.diff = CreateDiffImage(images.a, images.b, comparison.mode);
-        if (images.diff != nullptr) {
-            MarkIgnored(images.diff, comparison.mode, scope);
-        }
+        images.diff = DifferencePicture(comparison, images, comparison.mode);
     }
     if (comparison.measure) {
         record.facts = PairFacts{images.a->width, images.a->height, stats, images.a->samples,
@@ -256,20 +290,14 @@ void WriteReportPictures(const Comparison& comparison, RunOutputs& outputs, RunH
     if (SameDimensions(images.a, images.b)) {
         const bool exact = images.diff != nullptr && comparison.mode == DiffMode::AbsDelta;
         const std::unique_ptr<Image, ImageDestroyer> difference(
-            exact ? nullptr : CreateDiffImage(images.a, images.b, DiffMode::AbsDelta));
-        if (difference != nullptr) {
-            MarkIgnored(difference.get(), DiffMode::AbsDelta, comparison.scope);
-        }
+            exact ? nullptr : DifferencePicture(comparison, images, DiffMode::AbsDelta));
         // Pixels may differ where no byte of the 24-bit form does; their
         // pictures then hold the scaled differences.
         if (exact || difference != nullptr) {
             write(kPictureDifference, exact ? images.diff : difference.get(), nullptr);
         }
         const std::unique_ptr<Image, ImageDestroyer> highlight(
-            CreateDiffImage(images.a, images.b, DiffMode::Highlight));
-        if (highlight != nullptr) {
-            MarkIgnored(highlight.get(), DiffMode::Highlight, comparison.scope);
-        }
+            DifferencePicture(comparison, images, DiffMode::Highlight));
         if (highlight != nullptr) {
             write(kPictureHighlight, highlight.get(), nullptr);
         }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
+#include "diff/perceptual.h"
 #include "diff/scope.h"
 #include "image/image_file.h"
 #include "image/own_readers.h"
@@ -88,6 +90,7 @@ struct Totals {
 
 // Adds the stats of a band whose first row is `top`.
 void AddBand(DiffStats& total, const DiffStats& band, std::int32_t top) {
+    total.antialiasedPixels += band.antialiasedPixels;
     if (band.differingPixels == 0) {
         return;
     }
@@ -112,11 +115,35 @@ Scope ScopeOfBand(const Scope& scope, std::int32_t top) {
     return band;
 }
 
-// Adds the band whose first row is `top` to the totals; true when any of
-// its samples differs.
-bool CompareBand(const Comparison& comparison, const Image* a, const Image* b, std::int32_t top, Totals& totals) {
-    if (comparison.scope.Active()) {
-        const ScopedDifference scoped = MeasureInScope(a, b, ScopeOfBand(comparison.scope, top));
+// The anti-aliasing detector looks this many rows either side of a row:
+// a band's last rows are decided with the next band, which carries twice
+// as many rows of the band before it.
+constexpr std::int32_t kDetectorReach = 2;
+
+std::int32_t ReachOf(const Comparison& comparison) {
+    return comparison.scope.antialiasing ? kDetectorReach : 0;
+}
+
+// Which rows of the band holding the picture's rows [bandTop, bandEnd)
+// are decided now, those before `decided` being decided already: all but
+// the last `reach`, which wait for the rows after them.
+DecidedRows RowsToDecide(std::int32_t bandTop, std::int32_t bandEnd, std::int32_t height, std::int32_t reach,
+                         std::int32_t decided) {
+    const std::int32_t end = bandEnd == height ? height : std::max(decided, bandEnd - reach);
+    return DecidedRows{bandTop, height, decided - bandTop, end - decided};
+}
+
+// Adds the band's decided rows to the totals; true when any of their
+// samples differs. `classes`: where a perceptual measure tells each
+// pixel's class, or null.
+bool CompareBand(const Comparison& comparison, const Image* a, const Image* b, const DecidedRows& rows,
+                 Totals& totals, std::uint8_t* classes) {
+    const std::int32_t top = rows.top;
+    const Scope& scope = comparison.scope;
+    if (scope.Active()) {
+        const Scope band = ScopeOfBand(scope, top);
+        const ScopedDifference scoped =
+            scope.Perceptual() ? MeasurePerceptual(a, b, rows, band, classes) : MeasureInScope(a, b, band);
         totals.compared += scoped.compared;
         totals.differs = totals.differs || scoped.differs;
         AddBand(totals.stats, scoped.stats, top);
@@ -133,7 +160,7 @@ bool CompareBand(const Comparison& comparison, const Image* a, const Image* b, s
 }
 
 // The difference picture, written band by band as the bands are compared.
-// In the byte-wise modes a band that agrees is black: those before the
+// In the byte-wise modes rows that agree are black: those before the
 // first that differs wait as a count, so that a pair that agrees costs no
 // encoding. The highlight shows the faded picture everywhere.
 class DifferenceStream {
@@ -145,12 +172,14 @@ public:
     DifferenceStream(const DifferenceStream&) = delete;
     DifferenceStream& operator=(const DifferenceStream&) = delete;
 
-    void AddBand(const Image* a, const Image* b, std::int32_t top, bool differs) {
+    // The decided rows of bands `a` and `b`; `classes` holds their pixels'
+    // classes where a perceptual highlight shows them.
+    void AddRows(const Image* a, const Image* b, const DecidedRows& rows, bool differ, const std::uint8_t* classes) {
         const DiffMode mode = comparison.mode;
-        if (!differs && mode != DiffMode::Highlight) {
-            written = writer != nullptr ? writer->WriteBlackRows(static_cast<std::uint32_t>(a->height)) && written
-                                        : written;
-            waitingBlack += writer == nullptr ? static_cast<std::uint32_t>(a->height) : 0;
+        const auto count = static_cast<std::uint32_t>(rows.count);
+        if (!differ && mode != DiffMode::Highlight) {
+            written = writer != nullptr ? writer->WriteBlackRows(count) && written : written;
+            waitingBlack += writer == nullptr ? count : 0;
             return;
         }
         if (writer == nullptr) {
@@ -159,14 +188,20 @@ public:
                                                                                 : PngRowWriter::Content::MostlyBlack);
             written = output.Stream() != nullptr && writer->WriteBlackRows(waitingBlack);
         }
-        band.SetRows(a->height);
-        DiffInto(a, b, mode, band.image);
-        MarkIgnored(band.image, mode, comparison.scope, top);
-        written = writer->WriteRows(band.image->pixels, std::size_t{facts.width} * 3,
-                                    static_cast<std::uint32_t>(a->height)) &&
+        std::int32_t first = rows.first;
+        if (classes != nullptr) {
+            band.SetRows(rows.count);
+            HighlightClasses(a, rows.first, rows.count, classes, band.image);
+            first = 0;
+        } else {
+            band.SetRows(a->height);
+            DiffInto(a, b, mode, band.image);
+        }
+        MarkIgnored(band.image, mode, comparison.scope, rows.top + rows.first - first);
+        const std::size_t rowBytes = std::size_t{facts.width} * 3;
+        written = writer->WriteRows(band.image->pixels + static_cast<std::size_t>(first) * rowBytes, rowBytes, count) &&
                   written;
     }
-
     // Ends the file and has it put in place; FatalError (SaveFailed) when
     // that failed.
     void Place(RunHost& host) {
@@ -200,6 +235,15 @@ bool Decided(const Comparison& comparison, const Totals& totals) {
     return comparison.scope.Active() ? totals.stats.differingPixels > 0 : totals.differs;
 }
 
+// Where a perceptual highlight keeps the classes of a band's pixels.
+std::vector<std::uint8_t> ClassesRoom(const Comparison& comparison, const RowFacts& facts, std::int32_t bandRows,
+                                      bool differencePicture) {
+    if (!differencePicture || comparison.mode != DiffMode::Highlight || !comparison.scope.Perceptual()) {
+        return {};
+    }
+    return std::vector<std::uint8_t>(std::size_t{facts.width} * static_cast<std::size_t>(bandRows));
+}
+
 // Why the streams could not be compared (the run of whole pictures takes
 // over), or null once every band is compared or the answer is known.
 const char* CompareBands(const Comparison& comparison, RowReader& readerA, RowReader& readerB,
@@ -208,10 +252,13 @@ const char* CompareBands(const Comparison& comparison, RowReader& readerA, RowRe
     const bool deepSamples = !comparison.ignoreAlpha;
     const auto height = static_cast<std::int32_t>(facts.height);
     const std::int32_t bandRows = BandRows(facts);
-    BandSource sourceA(readerA, deepSamples, bandRows, false);
-    BandSource sourceB(readerB, deepSamples, bandRows, twoThreads);
+    const std::int32_t reach = ReachOf(comparison);
+    BandSource sourceA(readerA, deepSamples, bandRows, false, 2 * reach);
+    BandSource sourceB(readerB, deepSamples, bandRows, twoThreads, 2 * reach);
+    std::vector<std::uint8_t> classes = ClassesRoom(comparison, facts, bandRows + 2 * reach, difference != nullptr);
     const bool answerAlone = AnswerAlone(comparison);
     const char* reason = nullptr;
+    std::int32_t decided = 0;
     for (std::int32_t top = 0; top < height; top += bandRows) {
         phases.Enter(Phase::Load, RunStep::LoadingA);
         const Image* a = sourceA.Next(reason);
@@ -224,13 +271,16 @@ const char* CompareBands(const Comparison& comparison, RowReader& readerA, RowRe
             return reason;
         }
         phases.Enter(Phase::Diff, RunStep::Comparing);
-        const bool bandDiffers = CompareBand(comparison, a, b, top, totals);
+        const DecidedRows rows = RowsToDecide(sourceA.Top(), sourceA.Top() + a->height, height, reach, decided);
+        decided += rows.count;
+        std::uint8_t* bandClasses = classes.empty() ? nullptr : classes.data();
+        const bool rowsDiffer = CompareBand(comparison, a, b, rows, totals, bandClasses);
         if (answerAlone && Decided(comparison, totals)) {
             return nullptr;
         }
-        if (difference != nullptr) {
+        if (difference != nullptr && rows.count > 0) {
             phases.Enter(Phase::Save, RunStep::Saving);
-            difference->AddBand(a, b, top, bandDiffers);
+            difference->AddRows(a, b, rows, rowsDiffer, bandClasses);
         }
         sourceA.Release();
         sourceB.Release();
@@ -319,7 +369,8 @@ bool CompareStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& 
     PhaseTotals phases(record);
     std::unique_ptr<DifferenceStream> difference;
     if (comparison.diffPath != nullptr) {
-        difference = std::make_unique<DifferenceStream>(comparison, *outputs.difference, a, BandRows(a));
+        difference = std::make_unique<DifferenceStream>(comparison, *outputs.difference, a,
+                                                        BandRows(a) + 2 * ReachOf(comparison));
     }
     Totals totals;
     if (CompareBands(comparison, readerA, readerB, twoThreads, phases, difference.get(), totals) != nullptr) {
