@@ -61,7 +61,9 @@ TEST_F(CommandLine, LongOptions) {
     for (const std::string bad : {"--timeout=", "--timeout=-1", "--timeout=1.5", "--timeout",
                                   "--max-memory=2X", "--max-memory=G", "--max-memory=99999999999T",
                                   "--max-pixels=ten", "--shard=0/2", "--shard=3/2", "--shard=x", "--shard=",
-                                  "--shard=1/", "--shard=/2"}) {
+                                  "--shard=1/", "--shard=/2", "--threshold=2", "--threshold=-0.1",
+                                  "--threshold=x", "--threshold=", "--threshold", "--threshold=1e-1",
+                                  "--threshold=.", "--threshold=0.1.2", "--threshold=nan", "--antialiasing=1"}) {
         result = Run({Path("a.png"), Path("b.png"), bad});
         EXPECT_EQ(result.exitStatus, 1) << bad;
         EXPECT_EQ(Normalised(result.output), UsageText("Invalid value in " + bad)) << bad;

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "diff/colour_delta.h"
 #include "diff/diff_image.h"
 #include "diff/diff_kernels.h"
 #include "support/guarded_memory.h"
@@ -305,3 +306,61 @@ TEST(CreateDiffImage, DeepPlanesTakePartOnlyWhereBothPicturesHoldThem) {
 }
 
 }  // namespace
+
+// The colour-difference kernel against its scalar twin: random channel
+// differences at random thresholds, and each difference right at the
+// threshold's edge (limit = its own ΔE: not beyond; one less: beyond).
+// The whole-pixel measure must agree with both for opaque pixels.
+TEST(YiqBeyond, MatchesItsScalarTwinOnRandomDataAndAtTheEdge) {
+    std::mt19937 random(11);
+    constexpr std::size_t kCount = 4099;  // not a whole number of batches
+    std::vector<std::int16_t> red(kCount + kYiqBatch), green(kCount + kYiqBatch), blue(kCount + kYiqBatch);
+    std::vector<Rgba> a(kCount), b(kCount);
+    for (std::size_t n = 0; n < kCount; ++n) {
+        // Extremes often: the products and sums must stay exact there.
+        const auto sample = [&] {
+            const unsigned pick = random() % 8;
+            return static_cast<std::uint8_t>(pick == 0 ? 0 : pick == 1 ? 255 : random() % 256);
+        };
+        const std::uint8_t pa[3] = {sample(), sample(), sample()};
+        const std::uint8_t pb[3] = {sample(), sample(), sample()};
+        a[n] = PackRgba(pa, 255);
+        b[n] = PackRgba(pb, 255);
+        blue[n] = static_cast<std::int16_t>(pa[0] - pb[0]);
+        green[n] = static_cast<std::int16_t>(pa[1] - pb[1]);
+        red[n] = static_cast<std::int16_t>(pa[2] - pb[2]);
+    }
+    const ChannelDifferences d{red.data(), green.data(), blue.data()};
+    std::vector<std::uint8_t> vector(kCount + kYiqBatch), scalar(kCount + kYiqBatch);
+    for (const double threshold : {0.0, 0.01, 0.05, 0.1, 0.3, 0.7, 1.0}) {
+        const std::int64_t limit = YiqLimit(threshold);
+        YiqBeyond(d, kCount, limit, vector.data());
+        YiqBeyond_scalar(d, kCount, limit, scalar.data());
+        for (std::size_t n = 0; n < kCount; ++n) {
+            ASSERT_EQ(vector[n], scalar[n]) << "threshold " << threshold << ", pixel " << n;
+            ASSERT_EQ(scalar[n], YiqDelta(a[n], b[n]) > limit ? 1 : 0) << "threshold " << threshold;
+        }
+    }
+    for (std::size_t n = 0; n < kCount; n += 7) {
+        const std::int64_t delta = YiqDelta(a[n], b[n]);
+        for (const std::int64_t limit : {delta - 1, delta}) {
+            YiqBeyond(d, kCount, limit, vector.data());
+            YiqBeyond_scalar(d, kCount, limit, scalar.data());
+            ASSERT_EQ(vector[n], limit < delta ? 1 : 0) << "pixel " << n << " at ΔE " << delta;
+            ASSERT_EQ(scalar[n], vector[n]);
+        }
+    }
+    EXPECT_EQ(YiqLimit(1.0), 35215 * 4096) << "the largest ΔE, in 1/4096 units";
+}
+
+// Blending over white: fully transparent pixels are white whatever their
+// colour, and a half-transparent black is a grey.
+TEST(YiqDelta, BlendsOverWhiteByAlpha) {
+    const std::uint8_t black[3] = {0, 0, 0};
+    const std::uint8_t white[3] = {255, 255, 255};
+    EXPECT_EQ(YiqDelta(PackRgba(black, 0), PackRgba(white, 255)), 0);
+    EXPECT_EQ(YiqDelta(PackRgba(black, 0), PackRgba(white, 0)), 0);
+    EXPECT_GT(YiqDelta(PackRgba(black, 128), PackRgba(white, 255)), 0);
+    EXPECT_LT(YiqDelta(PackRgba(black, 128), PackRgba(white, 255)), YiqDelta(PackRgba(black, 255), PackRgba(white, 255)));
+    EXPECT_EQ(Brightness(PackRgba(black, 0)), Brightness(PackRgba(white, 255)));
+}
