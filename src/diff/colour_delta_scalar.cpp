@@ -50,10 +50,25 @@ std::int64_t YiqDelta(Rgba a, Rgba b) {
     return WeighedDelta(ya.y - yb.y, ya.i - yb.i, ya.q - yb.q);
 }
 
-// In double precision and in this order of operations: the detector's
-// choices of darkest and brightest neighbour, and its ties, depend on the
-// last bit. (No fused multiply-add: the build targets plain x86-64.)
-double Brightness(Rgba pixel) {
+namespace {
+
+// value * c for every sample value, rounded as the product at run time is
+// (the compiler folds it in IEEE double precision too).
+constexpr BrightnessProducts MakeProducts() {
+    BrightnessProducts products{};
+    for (std::size_t channel = 0; channel < 3; ++channel) {
+        for (std::size_t value = 0; value < 256; ++value) {
+            products[channel][value] = static_cast<double>(value) * kBrightness[channel];
+        }
+    }
+    return products;
+}
+
+}  // namespace
+
+extern const BrightnessProducts kBrightnessProducts = MakeProducts();
+
+double BlendedBrightness(Rgba pixel) {
     const double alpha = static_cast<double>(pixel >> 24);
     double r = static_cast<double>(pixel & 0xff);
     double g = static_cast<double>((pixel >> 8) & 0xff);
