@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "support/files.h"
+#include "support/png_files.h"
 
 namespace {
 
@@ -207,6 +208,36 @@ TEST_F(Perceptual, OtherOptionsOfWhatCountsApply) {
     EXPECT_GT(tolerated.first, 0);
     EXPECT_LT(tolerated.first, 1057) << "a pixel counts only when it exceeds both";
     EXPECT_EQ(Counts(a, a, {"--threshold=0", "--antialiasing"}), (std::pair<long long, long long>{0, 0}));
+}
+
+// 16-bit pictures are measured by their 8-bit form and alpha: low bytes
+// alone never count, yet the pair is similar rather than identical, as
+// whole pictures and as streams alike.
+TEST_F(Perceptual, DeepPicturesAreMeasuredByTheirEightBitForm) {
+    // 16x16 RGBA of 16 bits; b differs in one low byte of a colour, c in
+    // the high byte of an alpha as well.
+    std::string a(16 * 16 * 8, '\0');
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        a[i] = static_cast<char>(i % 8 == 6 ? 0xff : (i * 37) % 251);
+    }
+    std::string b = a;
+    b[8 * 40 + 1] ^= 1;
+    std::string c = b;
+    c[8 * 90 + 6] = 0x10;
+    const auto png = [](const std::string& raw) {
+        return MakePng(16, 16, 16, 6, FilterRows(raw, 16 * 8, 8, [](std::size_t) { return 0; }));
+    };
+    WriteFileBytes(Path("a.png"), png(a));
+    WriteFileBytes(Path("b.png"), png(b));
+    WriteFileBytes(Path("c.png"), png(c));
+    for (const bool whole : {false, true}) {
+        EXPECT_EQ(Answer("a.png", "b.png", {"--threshold=0", "-v"}, whole), "0 Load source images took T ms\n"
+                                                                          "Images are similar\n"
+                                                                          "Perform diff took T ms\n");
+        const std::string counted = Answer("a.png", "c.png", {"--threshold=0", "--json"}, whole);
+        EXPECT_NE(counted.find("\"status\":\"different\",\"width\":16,\"height\":16,\"differingPixels\":1,"),
+                  std::string::npos) << counted;
+    }
 }
 
 // Directory runs say the anti-aliased pixels left out on each pair's line
