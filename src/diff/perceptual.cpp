@@ -13,32 +13,39 @@ namespace {
 // whichever plane holds it.
 class PixelWords {
 public:
-    explicit PixelWords(const Image* picture) : image(picture) {}
+    explicit PixelWords(const Image* image)
+        : width(static_cast<std::size_t>(image->width)), pixels(image->pixels), alpha(image->alpha),
+          wide(image->samples == Samples::Bits16 ? static_cast<const std::uint16_t*>(image->deep) : nullptr),
+          floats(image->samples == Samples::Float ? static_cast<const float*>(image->deep) : nullptr) {}
 
     Rgba At(std::int32_t x, std::int32_t y) const {
-        const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(image->width) +
-                               static_cast<std::size_t>(x);
-        return PackRgba(image->pixels + 3 * at, AlphaAt(at));
-    }
-
-    std::uint8_t AlphaAt(std::size_t at) const {
-        if (image->alpha != nullptr) {
-            return image->alpha[at];
-        }
-        if (image->deep == nullptr) {
-            return 255;
-        }
-        if (image->samples == Samples::Bits16) {
-            // The 8-bit form of a 16-bit sample is its high byte.
-            return static_cast<std::uint8_t>(static_cast<const std::uint16_t*>(image->deep)[4 * at + 3] >> 8);
-        }
-        const float alpha = static_cast<const float*>(image->deep)[4 * at + 3];
-        // NaN fails both tests and is opaque.
-        return alpha <= 0.0f ? 0 : !(alpha < 1.0f) ? 255 : static_cast<std::uint8_t>(alpha * 255.0f + 0.5f);
+        const std::size_t at = static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x);
+        return PackRgba(pixels + 3 * at, AlphaAt(at));
     }
 
 private:
-    const Image* image;
+    std::uint8_t AlphaAt(std::size_t at) const {
+        if (alpha != nullptr) {
+            return alpha[at];
+        }
+        if (wide != nullptr) {
+            // The 8-bit form of a 16-bit sample is its high byte.
+            return static_cast<std::uint8_t>(wide[4 * at + 3] >> 8);
+        }
+        if (floats == nullptr) {
+            return 255;
+        }
+        const float value = floats[4 * at + 3];
+        // NaN fails both tests and is opaque.
+        return value <= 0.0f ? 0 : !(value < 1.0f) ? 255 : static_cast<std::uint8_t>(value * 255.0f + 0.5f);
+    }
+
+    // Copies, not the picture: the compiler keeps them in registers.
+    std::size_t width;
+    const std::uint8_t* pixels;
+    const std::uint8_t* alpha;
+    const std::uint16_t* wide;
+    const float* floats;
 };
 
 // Where the pictures end, for the detector: a pixel on an edge counts the
