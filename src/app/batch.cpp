@@ -4,12 +4,39 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/update.h"
 #include "run/worker_pool.h"
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// How the pair came out, from its run; pictures whose sizes differ are a
+// difference for the reports (a single pair's messages still say why
+// they could not be compared). With `update`, B is then accepted.
+void Settle(BatchPair& pair, const RunRecord& record, bool update) {
+    if (pair.compare) {
+        pair.status = StatusOf(record);
+        if (record.failure.failure == Failure::DimensionsDiffer) {
+            pair.status = PairStatus::Different;
+            pair.sizesDiffer = true;
+            std::copy(&record.sizes[0][0], &record.sizes[0][0] + 4, &pair.sizes[0][0]);
+        }
+    }
+    if (update && WantsUpdate(pair)) {
+        std::string problem;
+        pair.updated = AcceptB(pair, problem);
+        if (!pair.updated) {
+            pair.status = PairStatus::Failed;
+            pair.problem = problem;
+        }
+    }
+}
+
+}  // namespace
+
 int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLimits& limits,
-             unsigned jobs, const std::vector<std::unique_ptr<Report>>& reports) {
+             unsigned jobs, bool update, const std::vector<std::unique_ptr<Report>>& reports) {
     const bool measure = std::any_of(reports.begin(), reports.end(),
                                      [](const auto& report) { return report->NeedsFacts(); });
     std::vector<PairRun> runs(pairs.size());
@@ -37,9 +64,7 @@ int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLim
     StatusCounts counts;
     RunPairs(runs, jobs, limits, [&](std::size_t i) {
         BatchPair& pair = pairs[i];
-        if (pair.compare) {
-            pair.status = StatusOf(runs[i].record);
-        }
+        Settle(pair, runs[i].record, update);
         counts.Add(pair);
         for (const auto& report : reports) {
             report->Pair(pair, runs[i]);
@@ -50,7 +75,7 @@ int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLim
         }
     });
 
-    bool ok = counts.identical + counts.similar == counts.pairs;
+    bool ok = counts.identical + counts.similar + counts.updated == counts.pairs;
     for (const auto& report : reports) {
         ok = report->Finish(counts) && ok;
     }

@@ -9,8 +9,9 @@
 #include "app/batch_inputs.h"
 #include "app/report.h"
 
-// Compares them all as `base` says (paths aside), `jobs` at a time; the
-// exit status: 0 when every pair is identical and every report was
-// written.
+// Compares them all as `base` says (paths aside), `jobs` at a time; with
+// `update`, B becomes the new A of every pair that differs and of every
+// picture only B has. The exit status: 0 when every pair is identical,
+// similar or updated and every report was written.
 int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLimits& limits,
-             unsigned jobs, const std::vector<std::unique_ptr<Report>>& reports);
+             unsigned jobs, bool update, const std::vector<std::unique_ptr<Report>>& reports);

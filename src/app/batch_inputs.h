@@ -20,6 +20,11 @@ struct BatchPair {
     bool compare = true;
     PairStatus status = PairStatus::Identical;
     bool missingA = false;
+    // Different because the pictures' sizes differ (`sizes`: A's, then B's).
+    bool sizesDiffer = false;
+    std::int32_t sizes[2][2] = {};
+    // B was copied to A's path (--update).
+    bool updated = false;
     std::string problem;
     // Whether the picture library may be needed (true when unknown).
     bool needsLibrary = true;

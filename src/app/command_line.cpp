@@ -61,6 +61,7 @@ void Help() {
         "  --pairs=LIST       compare the pairs listed in LIST (tab-separated A, B, [diff]; - for standard input)\n"
         "  --jobs=N           compare up to N pairs at a time [the number of cores]\n"
         "  --shard=K/N        compare only the K-th of N parts of the pairs, chosen by name\n"
+        "  --update           accept B as the new reference: copy it over A where they differ or A is missing\n"
         "\nWhat counts (a pair that passes only by these is similar, status 0):\n"
         "  --ignore=WxH+X+Y   leave out a region, W by H pixels from X,Y; may be repeated\n"
         "  --tolerance=N      a pixel whose every channel differs by at most N levels (0-255) counts as equal\n"
@@ -147,6 +148,7 @@ struct CommandLine {
     std::uint64_t shards = 1;
     bool verbose = false;
     bool json = false;
+    bool update = false;
     const char* junitPath = nullptr;
     const char* reportDir = nullptr;
 };
@@ -259,6 +261,8 @@ int ParseLongOption(const char* arg, CommandLine& line) {
         return 0;
     } else if (std::strcmp(arg, "--json") == 0) {
         line.json = true;
+    } else if (std::strcmp(arg, "--update") == 0) {
+        line.update = true;
     } else if (std::strcmp(arg, "--highlight") == 0) {
         line.comparison.mode = DiffMode::Highlight;
     } else if (std::strcmp(arg, "--ignore-alpha") == 0) {
@@ -389,7 +393,12 @@ std::vector<std::unique_ptr<Report>> ChooseReports(const CommandLine& line, bool
     } else if (onePair) {
         reports.push_back(MakeSinglePairReport());
     } else {
-        reports.push_back(MakePeopleReport(line.verbose, scoped, line.comparison.scope.antialiasing));
+        PeopleOptions options;
+        options.verbose = line.verbose;
+        options.similarApart = scoped;
+        options.update = line.update;
+        options.antialiasing = line.comparison.scope.antialiasing;
+        reports.push_back(MakePeopleReport(options));
     }
     // Standard output holds JSON and nothing else.
     std::FILE* complaints = line.json ? stderr : stdout;
@@ -429,7 +438,7 @@ int Dispatch(CommandLine& line) {
     FailWritesBeyondFileSizeLimit();
     OnTerminationSignals(OnTermination);
     g_verbose = line.verbose;
-    return RunBatch(pairs, line.comparison, line.limits, jobs, ChooseReports(line, onePair, pairs));
+    return RunBatch(pairs, line.comparison, line.limits, jobs, line.update, ChooseReports(line, onePair, pairs));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 void StatusCounts::Add(const BatchPair& pair) {
     ++pairs;
+    updated += pair.updated ? 1 : 0;
     switch (pair.status) {
     case PairStatus::Identical: ++identical; break;
     case PairStatus::Similar: ++similar; break;
@@ -26,7 +27,7 @@ const char* StatusName(PairStatus status) {
 }
 
 std::string FailureText(const BatchPair& pair, const PairRun& run) {
-    return pair.compare ? FailureLine(run.record, run.comparison) : pair.problem;
+    return pair.problem.empty() ? FailureLine(run.record, run.comparison) : pair.problem;
 }
 
 std::string JsonString(const std::string& text) {
@@ -79,6 +80,13 @@ std::string OutcomeFields(const BatchPair& pair, const PairRun& run) {
     }
     if (pair.status == PairStatus::Failed) {
         json += ",\"message\":" + JsonString(FailureText(pair, run));
+    }
+    if (pair.sizesDiffer) {
+        json += FormatMessage(",\"reason\":\"size\",\"sizeA\":[%d,%d],\"sizeB\":[%d,%d]", pair.sizes[0][0],
+                              pair.sizes[0][1], pair.sizes[1][0], pair.sizes[1][1]);
+    }
+    if (pair.updated) {
+        json += ",\"updated\":true";
     }
     if (pair.compare && run.record.measured) {
         json += FactsFields(run.record.facts);

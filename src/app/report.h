@@ -22,6 +22,8 @@ struct StatusCounts {
     std::size_t failed = 0;
     std::size_t onlyInA = 0;
     std::size_t onlyInB = 0;
+    // Of the different pairs and those only in B: accepted by --update.
+    std::size_t updated = 0;
 
     void Add(const BatchPair& pair);
 };
@@ -46,10 +48,16 @@ public:
 std::unique_ptr<Report> MakeSinglePairReport();
 // Many pairs, for people: a line for each pair that is not identical (for
 // every pair, with its time, when `verbose`), and a summary.
-// With `similarApart` (a run with anything that narrows what counts) the
-// summary counts similar pairs on their own; with `antialiasing` it adds
-// the anti-aliased pixels left out.
-std::unique_ptr<Report> MakePeopleReport(bool verbose, bool similarApart, bool antialiasing);
+struct PeopleOptions {
+    bool verbose = false;
+    // The summary counts similar pairs on their own (a run with anything
+    // that narrows what counts), updated pairs (--update), and adds the
+    // anti-aliased pixels left out (--antialiasing).
+    bool similarApart = false;
+    bool update = false;
+    bool antialiasing = false;
+};
+std::unique_ptr<Report> MakePeopleReport(const PeopleOptions& options);
 std::unique_ptr<Report> MakeJsonReport();
 // One line on standard error, rewritten in place as pairs finish (done and
 // total, failures so far, rate, time left) and cleared at the end: for a

@@ -33,10 +33,11 @@ public:
         cases += "    <testcase classname=\"glimra\" name=\"" + XmlText(pair.name) + "\"" +
                  FormatMessage(" time=\"%.3f\"", run.milliseconds / 1000);
         const std::string line = XmlText(PeopleLine(pair, run, false));
-        switch (pair.status) {
+        switch (pair.updated ? PairStatus::Similar : pair.status) {
         case PairStatus::Identical: cases += "/>\n"; break;
         case PairStatus::Similar:
-            // Passed, with what was let through for whoever looks.
+            // Passed (similar, or accepted by --update), with its line for
+            // whoever looks.
             cases += ">\n      <system-out>" + line + "</system-out>\n    </testcase>\n";
             break;
         case PairStatus::Failed:
@@ -52,7 +53,8 @@ public:
     bool Finish(const StatusCounts& counts) override {
         const std::string totals =
             FormatMessage(" tests=\"%zu\" failures=\"%zu\" errors=\"%zu\" time=\"%.3f\"", counts.pairs,
-                          counts.different + counts.onlyInA + counts.onlyInB, counts.failed, seconds);
+                          counts.different + counts.onlyInA + counts.onlyInB - counts.updated, counts.failed,
+                          seconds);
         const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites" + totals +
                                 ">\n  <testsuite name=\"glimra\"" + totals + ">\n" + cases +
                                 "  </testsuite>\n</testsuites>\n";

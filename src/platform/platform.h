@@ -55,6 +55,10 @@ bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity);
 // Empties a file open for writing and puts it back at its start, for its
 // content to be written again from scratch; false when that failed.
 bool EmptyOpenFile(std::FILE* file);
+// Gives the open file the permission bits of the file at `path`, which it
+// is to replace; true also when there is no such file (nothing to keep)
+// or the system has no such bits.
+bool KeepFileMode(const char* path, std::FILE* file);
 // True only when both identities are known to name one and the same file.
 bool SameFile(const FileIdentity& a, const FileIdentity& b);
 

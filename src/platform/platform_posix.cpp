@@ -261,6 +261,14 @@ bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity) {
     return true;
 }
 
+bool KeepFileMode(const char* path, std::FILE* file) {
+    struct stat info {};
+    if (stat(path, &info) != 0) {
+        return errno == ENOENT;
+    }
+    return fchmod(fileno(file), info.st_mode & 07777) == 0;
+}
+
 std::uint64_t QueryCounterTicks() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);

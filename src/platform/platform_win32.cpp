@@ -53,6 +53,9 @@ bool QueryOpenFileIdentity(std::FILE* file, FileIdentity& identity) {
     return true;
 }
 
+// A new file takes its folder's permissions, as the one it replaces did.
+bool KeepFileMode(const char*, std::FILE*) { return true; }
+
 std::uint64_t QueryCounterTicks() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);

@@ -328,6 +328,10 @@ PairStatus CompareImages(const Comparison& comparison, RunOutputs& outputs, RunH
             return StatusOf(record);
         }
         LoadBoth(comparison, record, images, opened);
+        record.sizes[0][0] = images.a->width;
+        record.sizes[0][1] = images.a->height;
+        record.sizes[1][0] = images.b->width;
+        record.sizes[1][1] = images.b->height;
         if (!SameDimensions(images.a, images.b)) {
             WriteReportPictures(comparison, outputs, host, record, images);
             throw FatalError{Failure::DimensionsDiffer};

@@ -66,6 +66,8 @@ struct RunRecord {
     bool answered = false;
     bool measured = false;
     PairFacts facts;
+    // Both pictures' sizes (width, height), where a run read both.
+    std::int32_t sizes[2][2] = {};
 
     PhaseTime& Time(Phase phase) { return phases[static_cast<int>(phase)]; }
     const PhaseTime& Time(Phase phase) const { return phases[static_cast<int>(phase)]; }
