@@ -158,6 +158,38 @@ TEST_F(ResourceLimits, EveryAddressSpaceLimitGivesAnAnswerOrAMessage) {
     EXPECT_TRUE(sawOutOfMemory) << "no limit in the sweep reached our own allocation";
 }
 
+// --update whose copy cannot be written whole (a file-size limit, a full
+// disk) fails that pair with a message, and A's old file stays whole.
+TEST_F(ResourceLimits, AnUpdateThatCannotBeWrittenKeepsTheOldReference) {
+    SavePicture(Path("a.bmp"), PatternPixels(200, 200, 1));
+    SavePicture(Path("b.bmp"), PatternPixels(200, 200, 2));
+    const std::string old = ReadFileBytes(Path("a.bmp"));
+    ProcessResult result = Run({Path("a.bmp"), Path("b.bmp"), "--update"}, {0, 64 * 1024});
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "Failed to update " + Path("a.bmp") + ": the copy of " + Path("b.bmp") +
+                                 " could not be written whole; the old file is kept\n");
+    EXPECT_EQ(ReadFileBytes(Path("a.bmp")), old);
+    EXPECT_TRUE(TempFilesIn(dir).empty()) << "a temporary file was left behind";
+
+    const std::string disk = Path("disk");
+    const SmallDisk mount(disk);
+    if (!mount.mounted) {
+        GTEST_SKIP() << "no permission to mount a small tmpfs here";
+    }
+    // The small disk (256 KiB) holds A (77 KB) but not A and its copy of
+    // B (188 KB) side by side.
+    SavePicture(disk + "/a.bmp", PatternPixels(160, 160, 1));
+    SavePicture(Path("big.bmp"), PatternPixels(250, 250, 2));
+    const std::string reference = ReadFileBytes(disk + "/a.bmp");
+    result = Run({disk + "/a.bmp", Path("big.bmp"), "--update", "--json"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.output.find("\"status\":\"failed\",\"message\":\"Failed to update"), std::string::npos)
+        << result.output;
+    EXPECT_EQ(ReadFileBytes(disk + "/a.bmp"), reference);
+    EXPECT_TRUE(TempFilesIn(disk).empty()) << "a temporary file was left behind";
+}
+
 }  // namespace
 
 // A worker that serves pair after pair and runs out of memory fails that
