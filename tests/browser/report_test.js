@@ -1,12 +1,17 @@
 // The HTML report in a real browser (headless Chromium through
-// playwright-core): a tree with an identical, a differing, a missing, a
-// failed pair, pictures of different sizes and a name made of markup goes
-// through the built glimra; the page must list every pair that is not
-// identical, take no element from a name, log no error, show each view and
-// keep a screenshot.
+// playwright-core), at a 1280x800 window:
+//  - a tree with an identical, a differing, a missing, a failed pair,
+//    pictures of different sizes and a name made of markup goes through the
+//    built glimra; the page must list every pair that is not identical,
+//    take no element from a name, log no error, show each view, follow and
+//    answer links (index.html#NAME, the back button) and mark what
+//    --update accepted;
+//  - a full-page screenshot pair of 3446x10728 and one of 1280x720, both
+//    rendered here: every view fits the pane, never enlarged, z switches
+//    to actual size, the wheel zooms and dragging pans, in step.
 //
 //   node report_test.js GLIMRA WORKDIR [SCREENSHOT]
-//   node report_test.js GLIMRA WORKDIR --demo A B SCREENSHOT
+//   node report_test.js GLIMRA WORKDIR --docs DIR   the views' screenshots
 //
 // Exits 77 (skipped) where Chromium or playwright-core is missing, or 1
 // with GLIMRA_BROWSER_REQUIRED set (the CI step that installs them).
@@ -125,14 +130,19 @@ async function testReport(browser) {
   await page.click('#pairs li[data-index] >> text=changed.bmp');
   check((await page.textContent('#title')) === 'changed.bmp', 'the chosen pair is shown');
   check((await page.textContent('#facts')).includes('20 (1.667 %)'), 'the facts of the pair');
-  const stages = {side: 'figure', slider: 'input[type=range]', blink: 'figure img', overlay: '.overlay', zoom: '.window'};
-  for (const [view, selector] of Object.entries(stages)) {
+  const panes = {side: 3, difference: 1, slider: 1, blink: 1, overlay: 1, box: 3};
+  for (const [view, count] of Object.entries(panes)) {
     await page.click('#views button[data-view="' + view + '"]');
-    check((await page.$$(`#stage ${selector}`)).length > 0, 'view ' + view + ' shows ' + selector);
-    await page.waitForFunction(() => [...document.querySelectorAll('#stage img')].every((i) => i.complete));
+    check((await page.$$('#stage .pane')).length === count, 'view ' + view + ' shows ' + count + ' panes');
+    await loaded(page);
     check(await imagesLoaded(page), 'view ' + view + ' loads its pictures');
+    if (view !== 'box') {
+      check(await page.$$eval('#stage img', (images) => images.every((i) => i.getBoundingClientRect().width <= i.naturalWidth)),
+            'view ' + view + ' never enlarges a small picture unless zoomed');
+    }
   }
   await page.click('#views button[data-view="side"]');
+  await checkLinks(page, report);
   if (rest[0]) await page.screenshot({path: rest[0]});
 
   // The keys move between pairs.
@@ -149,13 +159,146 @@ async function testReport(browser) {
   check(await page.evaluate(() => window.injected === undefined), 'no script from a name');
 }
 
-async function demo(browser, a, b, screenshot) {
-  const report = path.join(work, 'demo-report');
-  fs.rmSync(report, {recursive: true, force: true});
-  runGlimra([a, b, '--report=' + report]);
+async function loaded(page) {
+  await page.waitForFunction(() => [...document.querySelectorAll('#stage img')].every((i) => i.complete));
+}
+
+const title = (page) => page.textContent('#title');
+
+// index.html#NAME opens that pair, the address follows the choice, the
+// back button returns, and an unknown name opens the first pair and says so.
+async function checkLinks(page, report) {
+  const index = 'file://' + path.resolve(report, 'index.html');
+  await page.click('#pairs li >> text=sizes.bmp');
+  check(page.url().endsWith('#sizes.bmp'), 'the address follows the chosen pair (' + page.url() + ')');
+  check((await page.$$('#stage .pane')).length === 2, 'pictures of two sizes show A and B');
+  check((await page.textContent('#facts')).includes('40 x 30 against 30 x 40'), 'both sizes are told');
+  await page.click('#pairs li >> text=onerror');
+  check(page.url().endsWith('#' + encodeURIComponent(evil)), 'a name of markup is encoded in the address');
+  await page.goBack();
+  await page.waitForFunction(() => document.getElementById('title').textContent === 'sizes.bmp');
+  check((await title(page)) === 'sizes.bmp', 'the back button returns to the pair before');
+  await page.goto(index + '#' + encodeURIComponent(evil));
+  check((await title(page)) === evil, 'a link opens the pair it names');
+  await page.goto(index + '#same.bmp');
+  check((await title(page)) === 'same.bmp', 'a link opens a pair whose status is hidden at first');
+  await page.goto(index + '#no-such-pair.png');
+  check((await title(page)) === await page.textContent('#pairs li'), 'an unknown name opens the first pair');
+  check(await page.isVisible('#note') && (await page.textContent('#note')).includes('no-such-pair.png'),
+        'and says so');
+  // Keys choose views (their number) and the scale (z).
+  await page.keyboard.press('2');
+  check((await page.$$('#views button.on[data-view="difference"]')).length === 1, 'key 2 shows the difference');
+  await page.keyboard.press('z');
+  check(await page.evaluate(() => document.body.dataset.scale) === '1', 'z shows actual size');
+}
+
+// A run with --update: the report shows what was found, and marks what was
+// updated.
+async function checkUpdated(browser) {
+  const copy = path.join(work, 'update');
+  fs.rmSync(copy, {recursive: true, force: true});
+  fs.cpSync(path.join(work, 'a'), path.join(copy, 'a'), {recursive: true});
+  const report = path.join(copy, 'report');
+  runGlimra([path.join(copy, 'a'), path.join(work, 'b'), '--update', '--report=' + report]);
   const page = await open(browser, report);
+  await page.click('#pairs li >> text=changed.bmp');
+  check((await page.textContent('#pairs li.selected')).includes('updated'), 'an updated pair is marked in the list');
+  check((await page.textContent('#facts')).includes('B is now the reference'), 'and in its facts');
+  check((await page.textContent('#facts')).includes('20 (1.667 %)'), 'with what was found');
+  await page.close();
+}
+
+// A page of text, boxes and a table, `sections` long; `changed` rewords
+// one paragraph.
+function screenshotPage(sections, changed) {
+  let html = '<!doctype html><html><body style="margin:0;padding:20px;font:15px sans-serif;column-count:3">';
+  for (let i = 0; i < sections; ++i) {
+    const words = 'quick brown foxes jump over lazy dogs while pixels render crisp glyphs'.split(' ');
+    const text = Array.from({length: 60}, (_, k) => words[(k * 7 + i) % words.length]).join(' ');
+    html += '<h2 style="color:#1b4f9c">Section ' + (i + 1) + '</h2><p>' +
+            (changed && i === 1 ? text.replace(/foxes/g, 'boxes') : text) + '</p>' +
+            '<div style="border:1px solid #bbb;border-radius:8px;padding:8px;transform:rotate(-2deg)">' +
+            '<i>A rotated box ' + i + '</i></div>';
+  }
+  return html + '</body></html>';
+}
+
+// Renders the pair `name` (A and B, B reworded) at `width` x `height`
+// CSS pixels times `scale`.
+async function renderPair(browser, dir, name, width, height, scale, sections) {
+  fs.mkdirSync(path.join(dir, 'a'), {recursive: true});
+  fs.mkdirSync(path.join(dir, 'b'), {recursive: true});
+  const page = await browser.newPage({viewport: {width, height}, deviceScaleFactor: scale});
+  for (const side of ['a', 'b']) {
+    await page.setContent(screenshotPage(sections, side === 'b'));
+    await page.screenshot({path: path.join(dir, side, name)});
+  }
+  await page.close();
+}
+
+// Every view of both screenshot pairs fits the pane; z, the wheel and
+// dragging change what all panes show alike. With `docs`, each view of
+// the 1280x720 pair is kept there as report-VIEW.png.
+async function testScreenshots(browser, docs) {
+  const dir = path.join(work, 'screenshots');
+  fs.rmSync(dir, {recursive: true, force: true});
+  await renderPair(browser, dir, 'full-page.png', 1723, 5364, 2, 90);
+  await renderPair(browser, dir, 'window.png', 1280, 720, 1, 6);
+  const report = path.join(dir, 'report');
+  runGlimra([path.join(dir, 'a'), path.join(dir, 'b'), '--report=' + report, '--threshold=0.1', '--antialiasing']);
+  const page = await open(browser, report);
+  for (const [name, width] of [['full-page.png', 3446], ['window.png', 1280]]) {
+    await page.click('#pairs li >> text=' + name);
+    for (const view of ['side', 'difference', 'slider', 'blink', 'overlay', 'box']) {
+      await page.click('#views button[data-view="' + view + '"]');
+      await loaded(page);
+      const shown = await page.$$eval('#stage .pane', (panes) => panes.map((pane) => {
+        const image = pane.querySelector('img');
+        return {pane: pane.clientWidth, image: image.getBoundingClientRect().width, natural: image.naturalWidth};
+      }));
+      for (const s of shown) {
+        check(s.natural === width, name + ' ' + view + ': the picture is whole');
+        if (view !== 'box') {
+          check(s.image <= s.pane + 0.5 && s.image <= width + 0.5, name + ' ' + view + ': fits the pane (' +
+                s.image + ' of ' + s.pane + ')');
+          check(s.image >= Math.min(width, s.pane) - 0.5, name + ' ' + view + ': takes the pane\'s width');
+        }
+      }
+      if (docs && name === 'window.png') await page.screenshot({path: path.join(docs, 'report-' + view + '.png')});
+    }
+    await checkZoomAndPan(page, name);
+  }
+  if (docs) {
+    await page.click('#pairs li >> text=full-page.png');
+    await page.click('#views button[data-view="side"]');
+    await loaded(page);
+    await page.screenshot({path: path.join(docs, 'report-full-page.png')});
+  }
+  await page.close();
+}
+
+async function transforms(page) {
+  return page.$$eval('#stage .layer', (layers) => layers.map((l) => l.style.transform));
+}
+
+async function checkZoomAndPan(page, name) {
   await page.click('#views button[data-view="side"]');
-  await page.screenshot({path: screenshot});
+  await page.keyboard.press('z');
+  check(await page.evaluate(() => document.body.dataset.scale) === '1', name + ': z shows actual size');
+  await page.keyboard.press('z');
+  const before = Number(await page.evaluate(() => document.body.dataset.scale));
+  const box = await page.$eval('#stage .pane', (pane) => JSON.parse(JSON.stringify(pane.getBoundingClientRect())));
+  await page.mouse.move(box.x + 50, box.y + 50);
+  await page.mouse.wheel(0, -100);
+  const zoomed = Number(await page.evaluate(() => document.body.dataset.scale));
+  check(zoomed > before, name + ': the wheel zooms in (' + before + ' to ' + zoomed + ')');
+  await page.mouse.down();
+  await page.mouse.move(box.x + 20, box.y + 10, {steps: 3});
+  await page.mouse.up();
+  const moved = await transforms(page);
+  check(new Set(moved).size === 1, name + ': every pane shows the same part (' + moved.join(' | ') + ')');
+  check(moved[0].startsWith('translate(-'), name + ': dragging pans (' + moved[0] + ')');
 }
 
 (async () => {
@@ -165,8 +308,12 @@ async function demo(browser, a, b, screenshot) {
            '--disable-component-update', '--disable-sync'],
   });
   try {
-    if (rest[0] === '--demo') await demo(browser, rest[1], rest[2], rest[3]);
-    else await testReport(browser);
+    const docs = rest[0] === '--docs' ? rest[1] : null;
+    if (!docs) {
+      await testReport(browser);
+      await checkUpdated(browser);
+    }
+    await testScreenshots(browser, docs);
   } finally {
     await browser.close();
   }
