@@ -103,3 +103,26 @@ TEST_F(Update, ASinglePairIsUpdatedToo) {
 }
 
 }  // namespace
+
+namespace {
+
+// A page that grew taller is a difference, not a failure, everywhere but
+// in a single pair's own message.
+TEST_F(Update, PicturesOfTwoSizesAreADifferenceInReports) {
+    std::filesystem::create_directories(Path("A"));
+    std::filesystem::create_directories(Path("B"));
+    SavePicture(Path("A/page.png"), PatternPixels(40, 30, 1));
+    SavePicture(Path("B/page.png"), PatternPixels(40, 50, 1));
+    ProcessResult result = Run({Path("A"), Path("B"), "--junit=" + Path("junit.xml")});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "different: page.png: size 40x30 against 40x50\n"
+                             "1 pairs: 0 identical, 1 different, 0 failed, 0 only in A, 0 only in B\n");
+    const std::string junit = ReadFileBytes(Path("junit.xml"));
+    EXPECT_NE(junit.find("<failure type=\"different\" message=\"different: page.png: size 40x30 against 40x50\"/>"),
+              std::string::npos) << junit;
+    result = Run({Path("A/page.png"), Path("B/page.png")});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "Dimensions of the images don't match!\n");
+}
+
+}  // namespace
