@@ -6,7 +6,7 @@ GLIMRA_WERROR ?= OFF
 CMAKE_FLAGS ?=
 DEMO_DIFF := $(BUILD_DIR)/demo-diff.png
 
-.PHONY: all setup configure build demo test test-slow package clean
+.PHONY: all setup configure build demo test test-slow package windows clean
 
 all: build
 
@@ -37,6 +37,11 @@ test: build
 # The tests labelled "slow": the picture beyond 4 GiB (a minute, ~13 GB).
 test-slow: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -L slow
+
+# glimra.exe for 64-bit Windows: build-mingw/glimra.exe, cross-built with
+# mingw-w64 from Debian's source packages (scripts/build-windows.sh).
+windows:
+	scripts/build-windows.sh build-mingw
 
 # The Debian package glimra_<version>_<arch>.deb in $(BUILD_DIR).
 package: build

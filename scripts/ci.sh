@@ -193,24 +193,66 @@ step_package() (
     echo "package: $(basename "$deb") builds, installs, works and uninstalls"
 )
 
-# The Windows branch of the platform layer, cross-built with mingw-w64 and
-# tested under wine. FreeImage has no mingw-w64 build here, so only the
-# platform layer and its test are built (GLIMRA_PLATFORM_ONLY): the one
-# part that differs between the systems.
+# glimra.exe, cross-built with mingw-w64 from Debian's source packages
+# (scripts/build-windows.sh) and checked under wine: the platform layer's
+# unit test, the end-to-end suite against glimra.exe but for what it lacks
+# (no FreeImage.dll, no workers, no POSIX modes or terminal), and the same
+# lines, JSON and difference pictures as the Linux build on sample pairs.
 step_windows() (
     # googletest: its sources in /usr/src/googletest, built with the cross compiler.
     scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 googletest
-    local dir=build-mingw
-    configure "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DGLIMRA_PLATFORM_ONLY=ON \
+    GLIMRA_WERROR=ON scripts/build-windows.sh build-mingw
+    local platform=build-mingw-platform linux=build-wine-suite
+    configure "$platform" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DGLIMRA_PLATFORM_ONLY=ON \
         -DCMAKE_CROSSCOMPILING_EMULATOR=wine
-    cmake --build "$dir" -j2
+    cmake --build "$platform" -j2
+    configure "$linux" -DCMAKE_BUILD_TYPE=Release -DGLIMRA_TEST_LAUNCHER="$PWD/scripts/wine-glimra.sh"
+    cmake --build "$linux" -j2
     # A wine prefix of its own in the build directory; no window, no
     # downloads of Mono or Gecko, no debug chatter. Its server would
     # otherwise linger for a while.
-    export WINEPREFIX="$PWD/$dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX="$PWD/build-mingw/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     trap 'wineserver -k 2>/dev/null || true' EXIT
-    ctest --test-dir "$dir" --output-on-failure --timeout 300
+    # The prefix made and one server kept for the whole step, before tests
+    # start wine side by side.
+    mkdir -p "$WINEPREFIX"
+    wineserver -p
+    wine build-mingw/glimra.exe --version
+    ctest --test-dir "$platform" --output-on-failure --timeout 300
+    GLIMRA_TOOL_LACKS=picture-library,workers,permission-bits,terminal run_suite "$linux" -L e2e
+    same_as_linux "$linux/glimra"
 )
+
+# glimra.exe under wine and the Linux build $1 on the same pairs: the same
+# status, lines (times aside) and difference pictures, byte for byte.
+same_as_linux() {
+    local linux=$1 out=build-mingw/same-as-linux data=tests/data/perceptual
+    rm -rf "$out" && mkdir -p "$out/linux" "$out/windows"
+    local cases=(
+        "examples/before.png examples/after.png DIFF -v"
+        "examples/before.png examples/after.png DIFF -x --json"
+        "$data/hinting-none.png $data/hinting-full.png DIFF --highlight --threshold=0.1 --antialiasing --json"
+        "$data/clear-none.png $data/clear-full.png DIFF --ignore=40x40+10+10 --tolerance=3 -v"
+        "$data $data --json"
+    )
+    local i=0 args side status
+    for args in "${cases[@]}"; do
+        for side in linux windows; do
+            status=0
+            # shellcheck disable=SC2086
+            if [ "$side" = linux ]; then
+                "$linux" ${args//DIFF/$out/$side/$i.png} >"$out/$side/$i.txt" || status=$?
+            else
+                wine build-mingw/glimra.exe ${args//DIFF/$out/$side/$i.png} >"$out/$side/$i.txt" || status=$?
+            fi
+            sed -i -E 's/took [0-9.]+ ms/took T ms/; s/"milliseconds":[0-9.]+/"milliseconds":T/; s#'"$out"'/(linux|windows)/#OUT/#g' \
+                "$out/$side/$i.txt"
+            echo "status $status" >>"$out/$side/$i.txt"
+        done
+        i=$((i + 1))
+    done
+    diff -r "$out/linux" "$out/windows" || fail "glimra.exe answers otherwise than the Linux build (see $out)"
+}
 
 fail() {
     echo "ci: $*" >&2

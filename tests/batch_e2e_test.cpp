@@ -36,6 +36,7 @@ protected:
 };
 
 TEST_F(Batch, DirectoriesAreComparedFileByFileAndReportedInOrder) {
+    GLIMRA_TEST_NEEDS("picture-library");
     MakeTrees();
     ProcessResult result = Run({Path("a"), Path("b"), Path("diffs")});
     EXPECT_EQ(result.exitStatus, 1);
@@ -70,6 +71,7 @@ TEST_F(Batch, DirectoriesAreComparedFileByFileAndReportedInOrder) {
 }
 
 TEST_F(Batch, JsonLinesAndJunitSayWhatDiffersWhere) {
+    GLIMRA_TEST_NEEDS("picture-library");
     MakeTrees();
     const ProcessResult result = Run({Path("a"), Path("b"), "--json", "--junit=" + Path("report.xml")});
     EXPECT_EQ(result.exitStatus, 1);
@@ -210,6 +212,7 @@ TEST_F(Batch, ADirectoryAgainstNothingNamesWhatIsMissing) {
 }
 
 TEST_F(Batch, DifferencePicturesOfGifsAreWrittenAsPngBesideTheName) {
+    GLIMRA_TEST_NEEDS("picture-library");
     for (const char* sub : {"a", "b"}) {
         std::filesystem::create_directories(Path(sub));
     }
@@ -223,6 +226,7 @@ TEST_F(Batch, DifferencePicturesOfGifsAreWrittenAsPngBesideTheName) {
 }
 
 TEST_F(Batch, ProgressOnlyWhereAPersonWatchesATerminal) {
+    GLIMRA_TEST_NEEDS("terminal");
     MakeTrees();
     // Standard error a pipe: nothing there.
     EXPECT_EQ(Run({Path("a"), Path("b")}).errors, "");
@@ -239,6 +243,7 @@ TEST_F(Batch, ProgressOnlyWhereAPersonWatchesATerminal) {
 }
 
 TEST_F(Batch, TheReportHoldsPicturesOfThePairsNotIdentical) {
+    GLIMRA_TEST_NEEDS("picture-library");
     MakeTrees();
     const ProcessResult result = Run({Path("a"), Path("b"), "--report=" + Path("report")});
     EXPECT_EQ(result.exitStatus, 1);

@@ -129,6 +129,7 @@ TEST_F(CommandLine, IdenticalPicturesLeaveAnEarlierOutputUntouched) {
 }
 
 TEST_F(CommandLine, ByteIdenticalFilesAnswerAsTwoLoadsWould) {
+    GLIMRA_TEST_NEEDS("picture-library");
     // Two files with the same bytes are decoded once; what a caller sees
     // must be what the same pixels in other file bytes give.
     WriteFileBytes(Path("copy.png"), ReadFileBytes(Path("a.png")));
@@ -211,6 +212,7 @@ TEST_F(CommandLine, DimensionMismatchFails) {
 }
 
 TEST_F(CommandLine, LoadFailuresNameTheFile) {
+    GLIMRA_TEST_NEEDS("picture-library");
     WriteFileBytes(Path("text.png"), "just some words, not a picture\n");
     WriteFileBytes(Path("empty.png"), "");
     const std::string png = ReadFileBytes(Path("a.png"));

@@ -37,6 +37,7 @@ FIBITMAP* Bitmap24(const Pixels24& pixels) {
 }
 
 TEST_F(ComparedForm, SixteenBitChannelsAreReducedToTheirHighByte) {
+    GLIMRA_TEST_NEEDS("picture-library");
     const auto high = [](int x, int y, int c) { return static_cast<std::uint8_t>(x * 6 + y * 3 + c * 80); };
     FIBITMAP* wide = FreeImage_AllocateT(FIT_RGB16, 40, 30);
     for (int y = 0; y < 30; ++y) {
@@ -63,6 +64,7 @@ TEST_F(ComparedForm, SixteenBitChannelsAreReducedToTheirHighByte) {
 }
 
 TEST_F(ComparedForm, MultiPageFilesCompareTheirFirstPage) {
+    GLIMRA_TEST_NEEDS("picture-library");
     const Pixels24 first = PatternPixels(40, 30, 1);
     const Pixels24 second = PatternPixels(40, 30, 2);
     WriteRawBmp24(Path("first.bmp"), first);
@@ -210,6 +212,7 @@ std::string TiffWithUnknownTag() {
 }
 
 TEST_F(ComparedForm, LibraryWarningsStayOffStandardError) {
+    GLIMRA_TEST_NEEDS("picture-library");
     WriteFileBytes(Path("camera.tif"), TiffWithUnknownTag());
     const ProcessResult result = Run({Path("camera.tif"), Path("camera.tif"), "-v"});
     EXPECT_EQ(result.exitStatus, 0) << result.output;

@@ -171,6 +171,7 @@ TEST_F(DeepSamples, SixteenBitSamplesCountWholeAgainstSixteenBits) {
 }
 
 TEST_F(DeepSamples, FloatSamplesCompareBitForBit) {
+    GLIMRA_TEST_NEEDS("picture-library");
     const auto ramp = [](int x, int y, int c) { return static_cast<float>(x * 3 + y + c) / 37.0f - 0.25f; };
     SaveFloats(Path("f.tif"), FIF_TIFF, ramp);
     SaveFloats(Path("f.pfm"), FIF_PFM, ramp);
@@ -263,6 +264,7 @@ std::string BmpV5WithAlpha(int width, int height, std::uint8_t alpha) {
 }
 
 TEST_F(DeepSamples, EachFormatsAlphaIsWhatTheFormatStores) {
+    GLIMRA_TEST_NEEDS("picture-library");
     const auto colour = [](std::uint32_t alpha) {
         return [alpha](int x, int y) { return alpha << 24 | static_cast<std::uint32_t>(x * 9 << 16 | y * 5 << 8 | 7); };
     };

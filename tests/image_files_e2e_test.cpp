@@ -10,6 +10,7 @@ namespace {
 using ImageFiles = EndToEnd;
 
 TEST_F(ImageFiles, SamePixelsInAnyFileFormCompareIdentical) {
+    GLIMRA_TEST_NEEDS("picture-library");
     const Pixels24 pixels = PatternPixels(37, 23);  // rows not a multiple of 4 bytes
     SavePicture(Path("p.png"), pixels);
     SavePicture(Path("p.bmp"), pixels);
@@ -41,6 +42,7 @@ TEST_F(ImageFiles, EveryByteCountsIncludingTheLast) {
 }
 
 TEST_F(ImageFiles, DifferencePictureKeepsOrientationAndChannels) {
+    GLIMRA_TEST_NEEDS("picture-library");
     // Against black, the absolute difference is the picture itself: a
     // mirrored or channel-swapped output cannot pass for it.
     const Pixels24 pixels = PatternPixels(13, 6);
@@ -69,6 +71,7 @@ TEST_F(ImageFiles, DifferencePictureKeepsOrientationAndChannels) {
 }
 
 TEST_F(ImageFiles, OtherDepthsCompareInTheir24BitForm) {
+    GLIMRA_TEST_NEEDS("picture-library");
     const auto value = [](int x, int y) { return static_cast<std::uint32_t>((x * 31 + y * 17) & 0xFF); };
     SaveDepthPicture(Path("grey.png"), 20, 9, 8, false, value);
     SaveDepthPicture(Path("palette.bmp"), 20, 9, 8, true, value);
@@ -129,6 +132,7 @@ TEST_F(ImageFiles, OtherDepthsCompareInTheir24BitForm) {
 }
 
 TEST_F(ImageFiles, SaveFailuresAreReportedAndLeaveNoFile) {
+    GLIMRA_TEST_NEEDS("picture-library");
     SavePicture(Path("a.png"), PatternPixels(10, 10, 1));
     SavePicture(Path("b.png"), PatternPixels(10, 10, 2));
 
@@ -157,6 +161,7 @@ TEST_F(ImageFiles, SaveFailuresAreReportedAndLeaveNoFile) {
 }
 
 TEST_F(ImageFiles, PngAndBmpNeedNoPictureLibraryOtherFormatsSayTheyCannotLoadIt) {
+    GLIMRA_TEST_NEEDS("picture-library");
     // The picture library hidden behind an empty file, in a mount namespace
     // of this run's own.
     const std::string library = std::filesystem::canonical("/usr/lib/x86_64-linux-gnu/libfreeimage.so.3");
@@ -192,6 +197,7 @@ TEST_F(ImageFiles, PngAndBmpNeedNoPictureLibraryOtherFormatsSayTheyCannotLoadIt)
 // for it (--jobs=1: one after the other). Either way every answer and
 // message is the same, whichever side fails.
 TEST_F(ImageFiles, PicturesReadSideBySideGiveTheAnswersOfOneAfterTheOther) {
+    GLIMRA_TEST_NEEDS("picture-library");
     // Noise does not compress: 400x300 makes files over 256 KB.
     SavePicture(Path("a.png"), PatternPixels(400, 300, 1));
     SavePicture(Path("b.png"), PatternPixels(400, 300, 2));

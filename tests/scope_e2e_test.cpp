@@ -101,6 +101,7 @@ TEST_F(Scope, RegionsToleranceAndLimitsDecideOnBothSidesOfTheEdge) {
 }
 
 TEST_F(Scope, SimilarPairsAreSaidSoInEveryReport) {
+    GLIMRA_TEST_NEEDS("picture-library");
     MakePair(40, true);
     ProcessResult result = Compare({"--ignore=10x5+10+5", "--max-differing=1", "--json"});
     EXPECT_EQ(result.exitStatus, 0);

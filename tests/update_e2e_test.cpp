@@ -39,6 +39,8 @@ protected:
 };
 
 TEST_F(Update, CopiesWhatDiffersAndWhatIsNewAndNothingElse) {
+    GLIMRA_TEST_NEEDS("picture-library");
+    GLIMRA_TEST_NEEDS("permission-bits");
     MakeTrees();
     const std::string before[] = {ReadFileBytes(Path("A/identical.png")), ReadFileBytes(Path("A/similar.png")),
                                   ReadFileBytes(Path("A/broken.png")), ReadFileBytes(Path("A/only-a.png"))};

@@ -15,6 +15,7 @@ namespace {
 using Worker = EndToEnd;
 
 TEST_F(Worker, KilledWhileLoadingItSaysWhichFileFailed) {
+    GLIMRA_TEST_NEEDS("workers");
     // A named pipe nobody writes to: the worker waits on it for ever.
     ASSERT_EQ(mkfifo(Path("pipe.png").c_str(), 0600), 0);
     SavePicture(Path("b.png"), PatternPixels(8, 8));
@@ -33,6 +34,7 @@ TEST_F(Worker, KilledWhileLoadingItSaysWhichFileFailed) {
 }
 
 TEST_F(Worker, KilledWhileSavingItLeavesNoFile) {
+    GLIMRA_TEST_NEEDS("workers");
     // Noise does not compress: the library's TIFF encoder writes 75 MB of
     // it strip by strip for about a second.
     WriteRawBmp24(Path("a.bmp"), PatternPixels(5000, 5000, 1));
@@ -65,6 +67,7 @@ TEST_F(Worker, KilledWhileSavingItLeavesNoFile) {
 }
 
 TEST_F(Worker, RunOutOfTimeItSaysWhereItWas) {
+    GLIMRA_TEST_NEEDS("workers");
     ASSERT_EQ(mkfifo(Path("pipe.png").c_str(), 0600), 0);
     SavePicture(Path("a.png"), PatternPixels(8, 8));
     const auto start = std::chrono::steady_clock::now();
@@ -78,6 +81,7 @@ TEST_F(Worker, RunOutOfTimeItSaysWhereItWas) {
 }
 
 TEST_F(Worker, PicturesBeyondThePixelLimitAreRefusedBeforeDecoding) {
+    GLIMRA_TEST_NEEDS("picture-library");
     const Pixels24 pixels = PatternPixels(100, 50);
     SavePicture(Path("a.png"), pixels);
     WriteRawBmp24(Path("a.bmp"), pixels);
@@ -95,6 +99,7 @@ TEST_F(Worker, PicturesBeyondThePixelLimitAreRefusedBeforeDecoding) {
 }
 
 TEST_F(Worker, AnInterruptedBatchLeavesNothingHalfWrittenAndDiesByTheSignal) {
+    GLIMRA_TEST_NEEDS("workers");
     // BMP pictures named .png: their difference pictures are PNG files,
     // and noise takes a while to encode.
     std::filesystem::create_directories(Path("a"));

@@ -41,6 +41,15 @@ std::map<std::string, bool> PicturesBelow(const fs::path& dir) {
     return pictures;
 }
 
+// `relative` (separated by '/') below `dir` as the command line wrote it:
+// the same text on every system, so that reports read alike everywhere.
+std::string Below(const std::string& dir, const std::string& relative) {
+    if (dir.empty()) {
+        return relative;
+    }
+    return dir + (dir.back() == '/' || dir.back() == '\\' ? "" : "/") + relative;
+}
+
 // The next line of `in` without its end; false at the end of the input.
 bool ReadLine(std::FILE* in, std::string& line) {
     line.clear();
@@ -67,10 +76,10 @@ std::vector<BatchPair> ListDirectoryPairs(const std::string& dirA, const std::st
     for (const std::string& relative : all) {
         BatchPair pair;
         pair.name = relative;
-        pair.pathA = (fs::path(dirA) / relative).string();
-        pair.pathB = (fs::path(dirB) / relative).string();
+        pair.pathA = Below(dirA, relative);
+        pair.pathB = Below(dirB, relative);
         if (diffDir != nullptr) {
-            pair.diffPath = DifferencePicturePath((fs::path(diffDir) / relative).string());
+            pair.diffPath = DifferencePicturePath(Below(diffDir, relative));
             pair.makeDiffFolder = true;
         }
         if (inA.count(relative) == 0 || inB.count(relative) == 0) {

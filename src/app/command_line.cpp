@@ -19,9 +19,7 @@
 namespace {
 
 // Prints the optional message, an empty line and the usage text.
-#if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
-#endif
+GLIMRA_PRINTF(1, 2)
 int Usage(const char* format, ...) {
     if (format != nullptr) {
         std::va_list args;
@@ -444,6 +442,7 @@ int Dispatch(CommandLine& line) {
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv) {
+    UseBinaryStandardStreams();
     CommandLine line;
     const int status = ParseCommandLine(argc, argv, line);
     return status != kGoOn ? status : Dispatch(line);

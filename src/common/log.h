@@ -54,14 +54,21 @@ extern bool g_verbose;
 // Longer text is cut off: the formatted line holds at most 1023 characters.
 constexpr int kLogMessageCapacity = 1024;
 
-#if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
+// printf-style checking of a function's format and arguments. The Windows
+// build formats with mingw-w64's C99 printf (__USE_MINGW_ANSI_STDIO), as
+// glibc does, so that numbers read the same on both systems.
+#if defined(__MINGW32__)
+#define GLIMRA_PRINTF(text, first) __attribute__((format(gnu_printf, text, first)))
+#elif defined(__GNUC__)
+#define GLIMRA_PRINTF(text, first) __attribute__((format(printf, text, first)))
+#else
+#define GLIMRA_PRINTF(text, first)
 #endif
+
+GLIMRA_PRINTF(1, 2)
 void LogMessage(const char* format, ...);
 
 // The line LogMessage would print, without its line end, for a message
 // that is kept to be printed later.
-#if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
-#endif
+GLIMRA_PRINTF(1, 2)
 std::string FormatMessage(const char* format, ...);

@@ -7,8 +7,10 @@
 
 #if defined(_WIN32)
 const char* const kFreeImageFileName = "FreeImage.dll";
+const bool kFreeImageInstalledApart = true;
 #else
 const char* const kFreeImageFileName = "libfreeimage.so.3";
+const bool kFreeImageInstalledApart = false;
 #endif
 
 namespace {

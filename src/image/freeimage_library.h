@@ -39,6 +39,10 @@ using Bitmap = std::unique_ptr<FIBITMAP, BitmapUnloader>;
 
 // The library's file name on this system.
 extern const char* const kFreeImageFileName;
+// Whether users add the library themselves (FreeImage.dll beside the tool
+// on Windows) rather than getting it with the tool's package: a file that
+// needs it then names the library it was missing.
+extern const bool kFreeImageInstalledApart;
 
 // Fills `library` from the library file `fileName`. False when the file
 // cannot be loaded or lacks one of the functions.

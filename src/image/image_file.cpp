@@ -225,9 +225,34 @@ bool NeedsPictureLibrary(std::FILE* input, const char* outputPath) {
            (input != nullptr && !LooksLikeOwnFormat(input));
 }
 
+namespace {
+
+// Without the library (Windows without FreeImage.dll) its formats are told
+// by their first bytes, so that a README beside the pictures is passed
+// over while a TIFF still says it needs the library: TIFF, GIF, WebP,
+// Photoshop, OpenEXR, Radiance, DDS, ICO, JPEG 2000, PNM.
+bool LooksLikeLibraryFormat(std::FILE* file) {
+    unsigned char head[12] = {};
+    std::rewind(file);
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::rewind(file);
+    const auto starts = [&](const char* magic, std::size_t length, std::size_t at = 0) {
+        return got >= at + length && std::memcmp(head + at, magic, length) == 0;
+    };
+    return starts("II*\0", 4) || starts("MM\0*", 4) || starts("GIF8", 4) || (starts("RIFF", 4) && starts("WEBP", 4, 8)) ||
+           starts("8BPS", 4) || starts("v/1\x01", 4) || starts("#?RADIANCE", 10) || starts("#?RGBE", 6) ||
+           starts("DDS ", 4) || starts("\0\0\1\0", 4) || starts("\0\0\0\x0cjP  ", 8) || starts("\xff\x4f\xff\x51", 4) ||
+           (got >= 3 && head[0] == 'P' && head[1] >= '1' && head[1] <= '7' && std::isspace(head[2]) != 0);
+}
+
+}  // namespace
+
 bool IsPictureFile(std::FILE* file) {
-    if (LooksLikeOwnFormat(file) || !FreeImageLoaded()) {
+    if (LooksLikeOwnFormat(file)) {
         return true;
+    }
+    if (!FreeImageLoaded()) {
+        return LooksLikeLibraryFormat(file);
     }
     FreeImageIO io{ReadFromFile, WriteToFile, SeekInFile, TellInFile};
     std::rewind(file);

@@ -47,7 +47,8 @@ bool NeedsPictureLibrary(std::FILE* input, const char* outputPath);
 // Whether `file` holds a picture at all, by its content: one our readers
 // may take, or one whose format the picture library knows. Loads nothing:
 // where the library is needed to tell, the caller loads it first
-// (PreloadFreeImage); without it, any file counts.
+// (PreloadFreeImage); without it, a file whose first bytes are those of
+// a format the library reads.
 bool IsPictureFile(std::FILE* file);
 
 // Copies the whole of `source` (an open picture file, read from its

@@ -151,6 +151,10 @@ long ReceiveWithFiles(int socket, void* data, std::size_t size, int* descriptors
 std::FILE* OpenDescriptor(int descriptor, const char* mode);
 void CloseDescriptor(int descriptor);
 
+// Standard output and error end their lines in "\n" alone, as on every
+// system, so that scripts and reports read the same everywhere.
+void UseBinaryStandardStreams();
+
 // Whether standard error is a terminal (a person watching).
 bool StandardErrorIsTerminal();
 

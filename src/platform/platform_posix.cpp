@@ -527,6 +527,8 @@ void SendNowhere(int descriptor) {
 
 void DiscardStandardOutput() { SendNowhere(STDOUT_FILENO); }
 
+void UseBinaryStandardStreams() {}
+
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 void DiscardStandardError() { SendNowhere(STDERR_FILENO); }

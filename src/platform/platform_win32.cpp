@@ -175,6 +175,11 @@ void DiscardStandardOutput() {}
 
 bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
+void UseBinaryStandardStreams() {
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}
+
 void DiscardStandardError() {}
 
 void* MapSharedMemory(std::size_t size) { return std::calloc(1, size); }
@@ -193,6 +198,22 @@ std::uint64_t PhysicalMemoryBytes() {
     return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
 }
 
-bool LimitAddressSpace(std::uint64_t) { return false; }
+// A job object holds the limit: allocations beyond it fail, as they do
+// under RLIMIT_AS. The handle stays open for the process's life.
+bool LimitAddressSpace(std::uint64_t bytes) {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job == nullptr) {
+        return false;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limit{};
+    limit.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    limit.ProcessMemoryLimit = static_cast<SIZE_T>(bytes);
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limit, sizeof limit) ||
+        !AssignProcessToJobObject(job, GetCurrentProcess())) {
+        CloseHandle(job);
+        return false;
+    }
+    return true;
+}
 
 bool EnterSandbox() { return false; }

@@ -73,6 +73,10 @@ std::string FailureMessage(const RunRecord& record, const Comparison& comparison
         return FormatMessage("Out of memory for a %dx%d image", static_cast<int>(error.width),
                              static_cast<int>(error.height));
     case Failure::LibraryUnavailable:
+        if (kFreeImageInstalledApart) {
+            return FormatMessage("Can't %s %s: its format needs %s, which was not found",
+                                 PhaseOf(record.failedAt) == Phase::Save ? "write" : "read", file, kFreeImageFileName);
+        }
         return FormatMessage("Cannot load the picture library %s", kFreeImageFileName);
     case Failure::UnknownFormat: return FormatMessage("Unknown fileformat for %s", file);
     case Failure::LoadFailed: return FormatMessage("Failed to load %s", file);

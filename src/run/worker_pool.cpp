@@ -1,12 +1,19 @@
 #include "run/worker_pool.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "common/leftovers.h"
 #include "image/freeimage_library.h"
 #include "platform/platform.h"
+#include "run/run_messages.h"
 #include "run/scoped_timer.h"
 #include "image/image_file.h"
 #include "run/worker.h"
@@ -180,6 +187,7 @@ private:
     std::vector<PairRun>& pairs;
     std::vector<const Comparison*> comparisons;
     const RunLimits& limits;
+    bool limitedHere = false;  // --max-memory applies to this process
     SharedRecords records;
     std::vector<Slot> slots;
     std::vector<bool> done;
@@ -339,10 +347,64 @@ bool Pool::StartSingle(Slot& slot, bool preloadLibrary) {
     return true;
 }
 
+// Where a pair runs in this process (Windows, or no worker could be
+// started), nothing can stop its work but the end of the process: a pair
+// that outlasts --timeout ends the run with the message a worker's
+// timeout gives, after removing what it was writing.
+class Watchdog {
+public:
+    Watchdog(const PairRun& pairRun, unsigned timeoutSeconds) : pair(pairRun), seconds(timeoutSeconds) {
+        if (seconds > 0) {
+            thread = std::thread([this] { Watch(); });
+        }
+    }
+    ~Watchdog() {
+        if (thread.joinable()) {
+            {
+                const std::lock_guard<std::mutex> hold(lock);
+                done = true;
+            }
+            changed.notify_all();
+            thread.join();
+        }
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    void Watch() {
+        std::unique_lock<std::mutex> hold(lock);
+        if (changed.wait_for(hold, std::chrono::seconds(seconds), [this] { return done; })) {
+            return;
+        }
+        RunRecord record = pair.record;
+        CloseUnfinished(record, Failure::TimedOut, seconds);
+        LogMessage("%s", FailureLine(record, pair.comparison).c_str());
+        ForEachTemporaryFile(RemoveFile);
+        std::fflush(stdout);
+        std::_Exit(1);
+    }
+
+    const PairRun& pair;
+    unsigned seconds;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool done = false;
+    std::thread thread;
+};
+
 void Pool::RunHere(Slot& slot) {
     PairRun& pair = pairs[slot.index];
+    // --max-memory holds for this process, which does the work.
+    if (!limitedHere && limits.maxMemoryBytes > 0) {
+        LimitAddressSpace(limits.maxMemoryBytes);
+        limitedHere = true;
+    }
     InProcessHost host(*slot.files, pair.record);
-    CompareImages(pair.comparison, slot.files->View(), host, pair.record);
+    {
+        const Watchdog watchdog(pair, limits.timeoutSeconds);
+        CompareImages(pair.comparison, slot.files->View(), host, pair.record);
+    }
     Finish(slot);
 }
 

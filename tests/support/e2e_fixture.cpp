@@ -29,6 +29,15 @@ ProcessResult EndToEnd::Run(const std::vector<std::string>& args,
     return RunProcess(std::getenv("GLIMRA_BINARY"), args, limits);
 }
 
+bool ToolLacks(const char* need) {
+    const char* lacks = std::getenv("GLIMRA_TOOL_LACKS");
+    if (lacks == nullptr) {
+        return false;
+    }
+    const std::string list = std::string(",") + lacks + ",";
+    return list.find(std::string(",") + need + ",") != std::string::npos;
+}
+
 std::string Normalised(const std::string& output) {
     static const std::regex timing(" took [0-9]+\\.[0-9] ms\n");
     static const std::regex buildDate("Compiled on [A-Z][a-z]{2} [ 123][0-9] [0-9]{4}\n");

@@ -23,6 +23,22 @@ protected:
     std::string dir;
 };
 
+// What a test needs of the tool beyond our own readers and writer. The
+// windows step runs these tests against glimra.exe under wine, which has
+// none of them, and names them in GLIMRA_TOOL_LACKS (separated by commas);
+// a test that needs one skips itself there:
+//   picture-library  FreeImage (other formats, files our readers decline)
+//   workers          forked workers: kills, signals, per-pair limits
+//   permission-bits  POSIX file modes
+//   terminal         a POSIX terminal (the progress line)
+bool ToolLacks(const char* need);
+#define GLIMRA_TEST_NEEDS(need)                                         \
+    do {                                                                \
+        if (ToolLacks(need)) {                                          \
+            GTEST_SKIP() << "the tool under test has no " << (need);    \
+        }                                                               \
+    } while (false)
+
 // "X took 12.3 ms" becomes "X took T ms"; the build date becomes "DATE".
 std::string Normalised(const std::string& output);
 
