@@ -15,6 +15,29 @@ cd "$(dirname "$0")/.."
 . bench/cold_setup.sh
 rendered=tests/data/perceptual
 ours="--threshold=0.1 --antialiasing"
+# A real 4K screenshot pair: a page of text, tables and boxes rendered by
+# Chromium at 3840x2160 with font hinting off and full.
+screenshots=$work/4k-rendered
+if [ ! -f "$screenshots/hintfull.png" ]; then
+    scripts/install-deps.sh chromium
+    mkdir -p "$screenshots"
+    python3 bench/screenshot_page.py >"$screenshots/page.html"
+    for hinting in hintnone hintfull; do
+        cat >"$screenshots/$hinting.conf" <<CONF
+<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
+<fontconfig>
+  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
+  <match target="font"><edit name="hintstyle" mode="assign"><const>$hinting</const></edit></match>
+</fontconfig>
+CONF
+        FONTCONFIG_FILE="$screenshots/$hinting.conf" chromium --headless=new --no-sandbox --disable-gpu \
+            --hide-scrollbars --disable-font-subpixel-positioning --window-size=1920,1080 \
+            --force-device-scale-factor=2 --screenshot="$screenshots/${hinting#hint}.png" \
+            "file://$screenshots/page.html" >/dev/null 2>&1
+    done
+    mv "$screenshots/full.png" "$screenshots/hintfull.png"
+fi
 theirs="--threshold 0.1 --antialiasing"
 old=${OLD:-}
 
@@ -23,6 +46,8 @@ OLD=
 case_ "cypress, status only, perceptual" "$runs" "$ours" "$theirs" "$cypressA" "$cypressB"
 case_ "cypress --json, perceptual" "$runs" "--json $ours" "$theirs" "$cypressA" "$cypressB"
 case_ "cypress, highlight, perceptual" "$runs" "--highlight $ours" "$theirs" "$cypressA" "$cypressB" diff
+case_ "4K screenshot rendered by Chromium --json, perceptual" "$runs" "--json $ours" "$theirs" \
+    "$screenshots/none.png" "$screenshots/hintfull.png"
 case_ "4K screenshot PNG --json (10 %), perceptual" "$runs" "--json $ours" "$theirs" \
     "$corpus/4k_screen_a.png" "$corpus/4k_screen_pct10.png"
 case_ "4K photo PNG --json (10 %), perceptual" "$runs" "--json $ours" "$theirs" \

@@ -35,19 +35,6 @@ protected:
         return {Field(result, "differingPixels"), Field(result, "antialiasedPixels")};
     }
 
-    // The run's status and output without names and times; `whole`: as
-    // whole pictures, which a report asks for.
-    std::string Answer(const std::string& a, const std::string& b, std::vector<std::string> options, bool whole) {
-        options.insert(options.begin(), {Path(a), Path(b)});
-        if (whole) {
-            options.push_back("--report=" + Path("report"));
-        }
-        const ProcessResult result = Run(options);
-        std::string output = std::regex_replace(result.output, std::regex("\"(name|a|b|diff)\":\"[^\"]*\""), "");
-        output = std::regex_replace(output, std::regex(",\"milliseconds\":[0-9.]+"), "");
-        return std::to_string(result.exitStatus) + " " + Normalised(output);
-    }
-
     // `tiles` copies of a rendered picture's rows [top, top + rows), side by
     // side (`across`) or one below the other.
     void Tile(const std::string& rendered, const std::string& out, int tiles, bool across, int top, int rows) {

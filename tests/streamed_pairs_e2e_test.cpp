@@ -5,7 +5,6 @@
 #include "support/e2e_fixture.h"
 
 #include <random>
-#include <regex>
 
 #include "support/files.h"
 #include "support/jpeg_files.h"
@@ -50,20 +49,6 @@ protected:
                                                Adam7Scanlines(a, width, height, 8 * kind.bytesPerPixel, rows0), kind.chunks, 1));
         WriteFileBytes(Path("ib.png"), MakePng(width, height, kind.depth, kind.colourType,
                                                Adam7Scanlines(b, width, height, 8 * kind.bytesPerPixel, rows0), kind.chunks, 1));
-    }
-
-    // The run's status and output, with the file names and times taken out;
-    // `whole`: as whole pictures.
-    std::string Answer(const std::string& a, const std::string& b, std::vector<std::string> options,
-                       bool whole = false) {
-        options.insert(options.begin(), {Path(a), Path(b)});
-        if (whole) {
-            options.push_back("--report=" + Path("report"));
-        }
-        const ProcessResult result = Run(options);
-        std::string output = std::regex_replace(result.output, std::regex("\"(name|a|b|diff)\":\"[^\"]*\""), "");
-        output = std::regex_replace(output, std::regex(",\"milliseconds\":[0-9.]+"), "");
-        return std::to_string(result.exitStatus) + " " + Normalised(output);
     }
 };
 

@@ -38,6 +38,18 @@ bool ToolLacks(const char* need) {
     return list.find(std::string(",") + need + ",") != std::string::npos;
 }
 
+std::string EndToEnd::Answer(const std::string& a, const std::string& b, std::vector<std::string> options,
+                             bool whole) const {
+    options.insert(options.begin(), {Path(a), Path(b)});
+    if (whole) {
+        options.push_back("--report=" + Path("report"));
+    }
+    const ProcessResult result = Run(options);
+    std::string output = std::regex_replace(result.output, std::regex("\"(name|a|b|diff)\":\"[^\"]*\""), "");
+    output = std::regex_replace(output, std::regex(",\"milliseconds\":[0-9.]+"), "");
+    return std::to_string(result.exitStatus) + " " + Normalised(output);
+}
+
 std::string Normalised(const std::string& output) {
     static const std::regex timing(" took [0-9]+\\.[0-9] ms\n");
     static const std::regex buildDate("Compiled on [A-Z][a-z]{2} [ 123][0-9] [0-9]{4}\n");
