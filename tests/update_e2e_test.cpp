@@ -102,6 +102,11 @@ TEST_F(Update, ASinglePairIsUpdatedToo) {
     result = Run({Path("a.png"), Path("b.png"), "--update"});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.output, "");
+    // A reference that is not there yet is made, folders and all.
+    result = Run({Path("new/ref.png"), Path("b.png"), "--update"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "updated: " + Path("new/ref.png") + " " + Path("b.png") + "\n");
+    EXPECT_EQ(ReadFileBytes(Path("new/ref.png")), ReadFileBytes(Path("b.png")));
 }
 
 }  // namespace

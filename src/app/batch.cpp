@@ -33,6 +33,17 @@ void Settle(BatchPair& pair, const RunRecord& record, bool update) {
     }
 }
 
+// Under --update a pair whose A is not there yet (a new reference, as a
+// single pair or a list gives it) is a picture only in B.
+void NewReference(BatchPair& pair) {
+    std::error_code error;
+    if (pair.compare && !fs::exists(pair.pathA, error) && fs::is_regular_file(pair.pathB, error)) {
+        pair.compare = false;
+        pair.status = PairStatus::Missing;
+        pair.missingA = true;
+    }
+}
+
 }  // namespace
 
 int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLimits& limits,
@@ -41,6 +52,9 @@ int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLim
                                      [](const auto& report) { return report->NeedsFacts(); });
     std::vector<PairRun> runs(pairs.size());
     for (std::size_t i = 0; i < pairs.size(); ++i) {
+        if (update) {
+            NewReference(pairs[i]);
+        }
         const BatchPair& pair = pairs[i];
         PairRun& run = runs[i];
         run.comparison = base;
