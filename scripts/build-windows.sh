@@ -5,7 +5,8 @@
 # below), built as static libraries into BUILD/deps, and glimra is linked
 # with them into one static BUILD/glimra.exe that needs no DLL but the
 # system's. FreeImage.dll, which users add themselves, is loaded at run
-# time; the build takes only its header (libfreeimage-dev).
+# time; the build takes only its header (libfreeimage-dev), and nlohmann/json's
+# (nlohmann-json3-dev, header only).
 #
 #   scripts/build-windows.sh [BUILD]       BUILD defaults to build-mingw
 set -euo pipefail
@@ -79,6 +80,7 @@ build_deflate
 build_jpeg
 mkdir -p "$prefix/include"
 cp /usr/include/FreeImage.h "$prefix/include/"
+cp -r /usr/include/nlohmann "$prefix/include/"
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
     -DGLIMRA_WINDOWS_DEPS="$prefix" -DGLIMRA_STATIC_RUNTIME=ON -DGLIMRA_BUILD_TESTS=OFF \

@@ -6,7 +6,7 @@ set -eu
 
 # mandoc checks the manual page and Universal Ctags the functions' lengths
 # (their tests skip themselves without them).
-packages="cmake ninja-build g++ make python3 libfreeimage-dev libdeflate-dev libjpeg62-turbo-dev libisal-dev libseccomp-dev libgtest-dev zlib1g-dev libpng-dev mandoc universal-ctags $*"
+packages="cmake ninja-build g++ make python3 libfreeimage-dev libdeflate-dev libjpeg62-turbo-dev libisal-dev libseccomp-dev libgtest-dev nlohmann-json3-dev zlib1g-dev libpng-dev mandoc universal-ctags $*"
 
 missing=""
 for package in $packages; do

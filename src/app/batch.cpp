@@ -48,6 +48,12 @@ void NewReference(BatchPair& pair) {
 
 int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLimits& limits,
              unsigned jobs, bool update, const std::vector<std::unique_ptr<Report>>& reports) {
+    PairCrew crew(static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(1, pairs.size()))), false);
+    return RunBatch(pairs, base, limits, crew, update, reports);
+}
+
+int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLimits& limits, PairCrew& crew,
+             bool update, const std::vector<std::unique_ptr<Report>>& reports) {
     const bool measure = std::any_of(reports.begin(), reports.end(),
                                      [](const auto& report) { return report->NeedsFacts(); });
     std::vector<PairRun> runs(pairs.size());
@@ -57,7 +63,7 @@ int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLim
         }
         const BatchPair& pair = pairs[i];
         PairRun& run = runs[i];
-        run.comparison = base;
+        run.comparison = pair.options != nullptr ? *pair.options : base;
         run.comparison.pathA = pair.pathA.c_str();
         run.comparison.pathB = pair.pathB.c_str();
         run.comparison.diffPath = pair.diffPath.empty() ? nullptr : pair.diffPath.c_str();
@@ -76,7 +82,7 @@ int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLim
     }
 
     StatusCounts counts;
-    RunPairs(runs, jobs, limits, [&](std::size_t i) {
+    RunPairs(runs, crew, limits, [&](std::size_t i) {
         BatchPair& pair = pairs[i];
         Settle(pair, runs[i].record, update);
         counts.Add(pair);

@@ -15,3 +15,6 @@
 // similar or updated and every report was written.
 int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLimits& limits,
              unsigned jobs, bool update, const std::vector<std::unique_ptr<Report>>& reports);
+// The same with the workers of `crew`, which stay for the next call.
+int RunBatch(std::vector<BatchPair>& pairs, const Comparison& base, const RunLimits& limits, PairCrew& crew,
+             bool update, const std::vector<std::unique_ptr<Report>>& reports);

@@ -33,6 +33,9 @@ struct BatchPair {
     // Regions this pair leaves out besides the command line's (a list's
     // fourth column).
     std::vector<Region> ignored;
+    // Options of its own in place of the run's (a server's request); paths
+    // and regions still come from the pair.
+    const Comparison* options = nullptr;
     // Where a report wants its pictures (empty: no report).
     std::string reportPictures[kReportPictures];
 };

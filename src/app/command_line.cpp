@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/batch.h"
+#include "app/serve.h"
 #include "common/leftovers.h"
 #include "common/log.h"
 #include "platform/platform.h"
@@ -60,6 +61,7 @@ void Help() {
         "  --jobs=N           compare up to N pairs at a time [the number of cores]\n"
         "  --shard=K/N        compare only the K-th of N parts of the pairs, chosen by name\n"
         "  --update           accept B as the new reference: copy it over A where they differ or A is missing\n"
+        "  --serve            take pairs as JSON lines on standard input, answer each with a JSON line\n"
         "\nWhat counts (a pair that passes only by these is similar, status 0):\n"
         "  --ignore=WxH+X+Y   leave out a region, W by H pixels from X,Y; may be repeated\n"
         "  --tolerance=N      a pixel whose every channel differs by at most N levels (0-255) counts as equal\n"
@@ -147,6 +149,7 @@ struct CommandLine {
     bool verbose = false;
     bool json = false;
     bool update = false;
+    bool serve = false;
     const char* junitPath = nullptr;
     const char* reportDir = nullptr;
 };
@@ -170,30 +173,6 @@ bool ParseShard(const char* value, std::uint64_t& shard, std::uint64_t& shards) 
            shard >= 1 && shard <= shards;
 }
 
-// P% with P a decimal number from 0 to 100 (at most "100", "2.5", ".5").
-bool ParsePercent(const char* value, double& percent) {
-    const std::size_t length = std::strlen(value);
-    if (length < 2 || value[length - 1] != '%' || length > 12) {
-        return false;
-    }
-    double whole = 0;
-    double scale = 0;  // 0: before the point
-    bool digits = false;
-    for (std::size_t i = 0; i + 1 < length; ++i) {
-        const char c = value[i];
-        if (c == '.' && scale == 0) {
-            scale = 1;
-        } else if (std::isdigit(static_cast<unsigned char>(c)) != 0) {
-            digits = true;
-            scale = scale == 0 ? 0 : scale / 10;
-            whole = scale == 0 ? whole * 10 + (c - '0') : whole + (c - '0') * scale;
-        } else {
-            return false;
-        }
-    }
-    percent = whole;
-    return digits && whole <= 100;
-}
 
 // A decimal number from 0 to 1 ("0.1", ".05", "1"): digits and one point,
 // nothing else, so that no exponent, sign or "nan" passes.
@@ -261,6 +240,8 @@ int ParseLongOption(const char* arg, CommandLine& line) {
         line.json = true;
     } else if (std::strcmp(arg, "--update") == 0) {
         line.update = true;
+    } else if (std::strcmp(arg, "--serve") == 0) {
+        line.serve = true;
     } else if (std::strcmp(arg, "--highlight") == 0) {
         line.comparison.mode = DiffMode::Highlight;
     } else if (std::strcmp(arg, "--ignore-alpha") == 0) {
@@ -338,6 +319,11 @@ int ParseCommandLine(int argc, const char* const* argv, CommandLine& line) {
             line.paths[line.pathCount++] = arg;
         }
     }
+    if (line.serve) {
+        return line.pathCount == 0 && line.pairsFile == nullptr
+                   ? kGoOn
+                   : Usage("--serve takes its pairs from standard input, not the command line");
+    }
     if (line.pairsFile != nullptr && line.pathCount > 0) {
         return Usage("Give the pairs with --pairs or on the command line, not both");
     }
@@ -409,7 +395,21 @@ std::vector<std::unique_ptr<Report>> ChooseReports(const CommandLine& line, bool
     return reports;
 }
 
+// A server's workers: as a batch's, sized for the jobs at once.
+int Serve(CommandLine& line) {
+    const unsigned jobs = line.jobs != 0 ? line.jobs : ProcessorCount();
+    if (!line.memoryGiven) {
+        line.limits.maxMemoryBytes = PhysicalMemoryBytes() / 4 * 3 / jobs;
+    }
+    FailWritesBeyondFileSizeLimit();
+    OnTerminationSignals(OnTermination);
+    return RunServer(line.comparison, line.limits, jobs);
+}
+
 int Dispatch(CommandLine& line) {
+    if (line.serve) {
+        return Serve(line);
+    }
     std::vector<BatchPair> pairs;
     bool onePair = false;
     if (!CollectPairs(line, pairs, onePair)) {
@@ -440,6 +440,31 @@ int Dispatch(CommandLine& line) {
 }
 
 }  // namespace
+
+// P% with P a decimal number from 0 to 100 (at most "100", "2.5", ".5").
+bool ParsePercent(const char* value, double& percent) {
+    const std::size_t length = std::strlen(value);
+    if (length < 2 || value[length - 1] != '%' || length > 12) {
+        return false;
+    }
+    double whole = 0;
+    double scale = 0;  // 0: before the point
+    bool digits = false;
+    for (std::size_t i = 0; i + 1 < length; ++i) {
+        const char c = value[i];
+        if (c == '.' && scale == 0) {
+            scale = 1;
+        } else if (std::isdigit(static_cast<unsigned char>(c)) != 0) {
+            digits = true;
+            scale = scale == 0 ? 0 : scale / 10;
+            whole = scale == 0 ? whole * 10 + (c - '0') : whole + (c - '0') * scale;
+        } else {
+            return false;
+        }
+    }
+    percent = whole;
+    return digits && whole <= 100;
+}
 
 int RunCommandLine(int argc, const char* const* argv) {
     UseBinaryStandardStreams();

@@ -59,6 +59,8 @@ struct PeopleOptions {
 };
 std::unique_ptr<Report> MakePeopleReport(const PeopleOptions& options);
 std::unique_ptr<Report> MakeJsonReport();
+// A pair's line of schema 1, as --json prints it.
+std::string JsonLine(const BatchPair& pair, const PairRun& run);
 // One line on standard error, rewritten in place as pairs finish (done and
 // total, failures so far, rate, time left) and cleared at the end: for a
 // person watching a terminal. It must come first among the reports.

@@ -3,8 +3,6 @@
 #include "app/report.h"
 #include "common/log.h"
 
-namespace {
-
 std::string JsonLine(const BatchPair& pair, const PairRun& run) {
     std::string json = "{\"schema\":1,\"name\":" + JsonString(pair.name) + ",\"a\":" +
                        JsonString(pair.pathA) + ",\"b\":" + JsonString(pair.pathB) + ",\"diff\":" +
@@ -14,6 +12,8 @@ std::string JsonLine(const BatchPair& pair, const PairRun& run) {
     }
     return json + "}";
 }
+
+namespace {
 
 // One JSON object a line, and nothing else on standard output.
 class JsonReport : public Report {

@@ -166,15 +166,14 @@ int ServeMain(int control, void* context) {
         int count = 0;
         const long got = ReceiveWithFiles(control, message, sizeof message, descriptors, count);
         // The parent is done with this worker, or gone.
-        if (got != static_cast<long>(sizeof message) || message[0] != kRunPair ||
-            PairIndexOf(message) >= job.comparisons->size()) {
+        if (got != static_cast<long>(sizeof message) || message[0] != kRunPair) {
             return kExitAnswered;
         }
         if (const std::uint64_t seconds = ProcessorSecondsFor(*job.limits)) {
             LimitProcessorTimeFromNow(seconds);
         }
         {
-            const Comparison& comparison = *(*job.comparisons)[PairIndexOf(message)];
+            const Comparison comparison = FromWire(*job.wire);
             ServedPair pair(control, &comparison, static_cast<unsigned char>(message[1]), descriptors, count);
             CompareImages(comparison, pair.Outputs(), pair, *job.record);
         }

@@ -25,10 +25,11 @@ int WorkerMain(int control, void* context);
 // it (kExitNeedsLibrary), and such pairs go to a worker of their own, so
 // that no library decoder leaves state behind for a later pair. The
 // buffers it reuses are written before they are read.
+struct WireComparison;
 struct ServeJob {
-    const std::vector<const Comparison*>* comparisons;  // every pair of the run
     const RunLimits* limits;
-    RunRecord* record;  // in memory shared with the parent
+    RunRecord* record;             // in memory shared with the parent
+    const WireComparison* wire;    // so is each pair's comparison
 };
 
 // The body of a serving worker (`context` is its ServeJob).

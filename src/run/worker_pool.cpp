@@ -111,16 +111,23 @@ private:
     RunRecord& record;
 };
 
-class SharedRecords {
-public:
-    explicit SharedRecords(std::size_t count)
-        : size(sizeof(RunRecord) * count), memory(MapSharedMemory(size)) {}
-    ~SharedRecords() { UnmapSharedMemory(memory, size); }
-    SharedRecords(const SharedRecords&) = delete;
-    SharedRecords& operator=(const SharedRecords&) = delete;
+// What a slot shares with its worker: the record of the pair in hand and
+// its comparison.
+struct SharedSlot {
+    RunRecord record;
+    WireComparison wire;
+};
 
-    RunRecord* Slot(std::size_t i) const {
-        return memory == nullptr ? nullptr : new (static_cast<RunRecord*>(memory) + i) RunRecord{};
+class SharedSlots {
+public:
+    explicit SharedSlots(std::size_t count)
+        : size(sizeof(SharedSlot) * count), memory(MapSharedMemory(size)) {}
+    ~SharedSlots() { UnmapSharedMemory(memory, size); }
+    SharedSlots(const SharedSlots&) = delete;
+    SharedSlots& operator=(const SharedSlots&) = delete;
+
+    SharedSlot* Slot(std::size_t i) const {
+        return memory == nullptr ? nullptr : new (static_cast<SharedSlot*>(memory) + i) SharedSlot{};
     }
 
 private:
@@ -133,6 +140,7 @@ private:
 // pair after pair, or one for a single pair) and the pair in hand.
 struct Slot {
     RunRecord* record = nullptr;
+    WireComparison* wire = nullptr;
     WorkerProcess process;  // id -1: none
     bool serving = false;
     std::size_t answered = 0;  // pairs the serving worker has answered
@@ -158,10 +166,27 @@ struct Slot {
 
 static_assert(kServedFiles <= kMaxSentFiles, "a pair's files go in one message");
 
+}  // namespace
+
+// The slots, their shared memory and their workers; serving workers stay
+// until the crew goes.
+struct PairCrew::Members {
+    explicit Members(std::size_t count) : shared(count), slots(count) {
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            SharedSlot* slot = shared.Slot(i);
+            slots[i].record = slot == nullptr ? nullptr : &slot->record;
+            slots[i].wire = slot == nullptr ? nullptr : &slot->wire;
+        }
+    }
+    SharedSlots shared;
+    std::vector<Slot> slots;
+};
+
+namespace {
+
 class Pool {
 public:
-    Pool(std::vector<PairRun>& runs, unsigned parallel, const RunLimits& runLimits);
-    ~Pool();
+    Pool(std::vector<PairRun>& runs, PairCrew::Members& crew, bool keepServing, const RunLimits& runLimits);
 
     // Starts pairs until every slot is busy; skipped pairs are done at once.
     void StartWhatFits();
@@ -182,14 +207,11 @@ private:
     void Serve(Slot& slot);
     void Reap(Slot& slot);
     void Finish(Slot& slot);
-    void StopWorker(Slot& slot);
 
     std::vector<PairRun>& pairs;
-    std::vector<const Comparison*> comparisons;
     const RunLimits& limits;
     bool limitedHere = false;  // --max-memory applies to this process
-    SharedRecords records;
-    std::vector<Slot> slots;
+    std::vector<Slot>& slots;
     std::vector<bool> done;
     std::size_t nextToStart = 0;
     std::size_t nextToReport = 0;
@@ -198,18 +220,8 @@ private:
     bool serve = false;
 };
 
-Pool::Pool(std::vector<PairRun>& runs, unsigned parallel, const RunLimits& runLimits)
-    : pairs(runs),
-      limits(runLimits),
-      records(std::max<std::size_t>(1, std::min<std::size_t>(parallel, runs.size()))),
-      slots(std::max<std::size_t>(1, std::min<std::size_t>(parallel, runs.size()))),
-      done(runs.size(), false) {
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-        slots[i].record = records.Slot(i);
-    }
-    for (const PairRun& pair : pairs) {
-        comparisons.push_back(&pair.comparison);
-    }
+Pool::Pool(std::vector<PairRun>& runs, PairCrew::Members& crew, bool keepServing, const RunLimits& runLimits)
+    : pairs(runs), limits(runLimits), slots(crew.slots), done(runs.size(), false) {
     // Loaded once here, every worker has the picture library without paying
     // for its start-up again; but a bigger process is slower to copy, so
     // only when some pair needs it, and a single worker loads it itself.
@@ -220,17 +232,11 @@ Pool::Pool(std::vector<PairRun>& runs, unsigned parallel, const RunLimits& runLi
     if (compared > 1 && libraryNeeded) {
         PreloadFreeImage();
     }
-    serve = compared > 1;
-}
-
-Pool::~Pool() {
-    for (Slot& slot : slots) {
-        StopWorker(slot);
-    }
+    serve = keepServing || compared > 1;
 }
 
 // Serving workers wait for their next pair until they are stopped.
-void Pool::StopWorker(Slot& slot) {
+void StopWorker(Slot& slot) {
     if (!slot.HasWorker()) {
         return;
     }
@@ -300,7 +306,7 @@ void Pool::Begin(Slot& slot, std::size_t index) {
 }
 
 bool Pool::SendToServer(Slot& slot, PictureFile inputs[2]) {
-    if (!slot.HasWorker() && !StartServer(slot)) {
+    if (!ToWire(pairs[slot.index].comparison, *slot.wire) || (!slot.HasWorker() && !StartServer(slot))) {
         return false;
     }
     slot.ClearRecord();
@@ -324,7 +330,7 @@ bool Pool::SendToServer(Slot& slot, PictureFile inputs[2]) {
 }
 
 bool Pool::StartServer(Slot& slot) {
-    slot.serveJob = ServeJob{&comparisons, &limits, slot.record};
+    slot.serveJob = ServeJob{&limits, slot.record, slot.wire};
     if (!StartWorker(slot.process, ServeMain, &slot.serveJob)) {
         slot.process = WorkerProcess{};
         return false;
@@ -530,9 +536,24 @@ void Pool::ReapEnded() {
 
 }  // namespace
 
+PairCrew::PairCrew(unsigned parallel, bool keepServing)
+    : members(std::make_unique<Members>(std::max(1u, parallel))), serving(keepServing) {}
+
+PairCrew::~PairCrew() {
+    for (Slot& slot : members->slots) {
+        StopWorker(slot);
+    }
+}
+
 void RunPairs(std::vector<PairRun>& pairs, unsigned parallel, const RunLimits& limits,
               const std::function<void(std::size_t)>& finished) {
-    Pool pool(pairs, parallel, limits);
+    PairCrew crew(static_cast<unsigned>(std::min<std::size_t>(parallel, std::max<std::size_t>(1, pairs.size()))), false);
+    RunPairs(pairs, crew, limits, finished);
+}
+
+void RunPairs(std::vector<PairRun>& pairs, PairCrew& crew, const RunLimits& limits,
+              const std::function<void(std::size_t)>& finished) {
+    Pool pool(pairs, *crew.members, crew.serving, limits);
     for (;;) {
         pool.StartWhatFits();
         pool.ReportInOrder(finished);

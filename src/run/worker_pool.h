@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "run/compare_images.h"
@@ -28,4 +29,22 @@ struct PairRun {
 // its diffPath. Calls `finished` with each pair's index in their order, as
 // soon as it and all before it are done.
 void RunPairs(std::vector<PairRun>& pairs, unsigned parallel, const RunLimits& limits,
+              const std::function<void(std::size_t)>& finished);
+
+// Up to `parallel` places for pairs and their workers, kept from one call
+// to the next: with `keepServing` (a server taking pairs as they come)
+// serving workers start for any pair and wait for more until the crew
+// goes. The limits a call passes must outlive the crew.
+class PairCrew {
+public:
+    PairCrew(unsigned parallel, bool keepServing);
+    ~PairCrew();
+    PairCrew(const PairCrew&) = delete;
+    PairCrew& operator=(const PairCrew&) = delete;
+
+    struct Members;
+    std::unique_ptr<Members> members;
+    bool serving;
+};
+void RunPairs(std::vector<PairRun>& pairs, PairCrew& crew, const RunLimits& limits,
               const std::function<void(std::size_t)>& finished);
