@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-steps="slow clang scalar sanitizers valgrind fuzz bench package windows browser"
+steps="slow clang scalar sanitizers valgrind fuzz bench package windows browser clients"
 
 # Configures build directory $1 with the common flags and any further ones.
 configure() {
@@ -253,6 +253,19 @@ same_as_linux() {
     done
     diff -r "$out/linux" "$out/windows" || fail "glimra.exe answers otherwise than the Linux build (see $out)"
 }
+
+# The clients of --serve (clients/node, clients/python) against the
+# built binary: node's own test runner and pytest.
+step_clients() (
+    scripts/install-deps.sh nodejs python3-pytest
+    local dir=build-clients
+    configure "$dir" -DCMAKE_BUILD_TYPE=Release -DGLIMRA_BUILD_TESTS=OFF
+    cmake --build "$dir" -j2 --target glimra
+    export GLIMRA_BINARY="$PWD/$dir/glimra"
+    node --test clients/node/test/
+    # Debian's pytest belongs to its own python3.
+    /usr/bin/python3 -m pytest -q -p no:cacheprovider clients/python/tests
+)
 
 fail() {
     echo "ci: $*" >&2
