@@ -51,6 +51,9 @@ TEST_F(Serve, AnswersAreTheCommandLinesJsonWithTheRequestsId) {
         {r + "default.png", r + "scale-2.png", "--ignore-alpha --max-differing=100", R"({"ignoreAlpha":true,"maxDiffering":100})"},
         {r + "default.png", r + "default.png", "", ""},
         {r + "default.png", Path("missing.png"), "", ""},
+        {r + "default.png", std::string(GLIMRA_EXAMPLES_DIR) + "/after.png", "", ""},
+        {std::string(GLIMRA_EXAMPLES_DIR) + "/before.png", std::string(GLIMRA_EXAMPLES_DIR) + "/after.png",
+         "-x --max-pixels=100000", R"({"xor":true,"maxPixels":100000})"},
     };
     std::string requests;
     for (std::size_t i = 0; i < cases.size(); ++i) {
