@@ -395,14 +395,21 @@ std::vector<std::unique_ptr<Report>> ChooseReports(const CommandLine& line, bool
     return reports;
 }
 
-// A server's workers: as a batch's, sized for the jobs at once.
-int Serve(CommandLine& line) {
-    const unsigned jobs = line.jobs != 0 ? line.jobs : ProcessorCount();
+// What every run of pairs sets up before its first worker starts.
+void PrepareRun(CommandLine& line, unsigned jobs) {
     if (!line.memoryGiven) {
+        // Three quarters of the machine, shared by the workers running at once.
         line.limits.maxMemoryBytes = PhysicalMemoryBytes() / 4 * 3 / jobs;
     }
+    // The tool's writes under a file-size limit fail and are reported like
+    // any failed write, instead of the kernel ending it halfway.
     FailWritesBeyondFileSizeLimit();
     OnTerminationSignals(OnTermination);
+}
+
+int Serve(CommandLine& line) {
+    const unsigned jobs = line.jobs != 0 ? line.jobs : ProcessorCount();
+    PrepareRun(line, jobs);
     return RunServer(line.comparison, line.limits, jobs);
 }
 
@@ -427,14 +434,7 @@ int Dispatch(CommandLine& line) {
     const unsigned jobs = onePair ? 1 : cores;
     // Many pairs run side by side already; one pair's two pictures may.
     line.comparison.readSideBySide = onePair && cores >= 2;
-    if (!line.memoryGiven) {
-        // Three quarters of the machine, shared by the workers running at once.
-        line.limits.maxMemoryBytes = PhysicalMemoryBytes() / 4 * 3 / jobs;
-    }
-    // The tool's writes under a file-size limit fail and are reported like
-    // any failed write, instead of the kernel ending it halfway.
-    FailWritesBeyondFileSizeLimit();
-    OnTerminationSignals(OnTermination);
+    PrepareRun(line, jobs);
     g_verbose = line.verbose;
     return RunBatch(pairs, line.comparison, line.limits, jobs, line.update, ChooseReports(line, onePair, pairs));
 }

@@ -153,6 +153,7 @@ private:
     std::vector<std::int32_t> columns;
     std::vector<std::int16_t> red, green, blue;
     std::vector<std::uint8_t> beyond;
+    std::vector<std::size_t> blended;  // candidates not opaque in both pictures
     std::size_t count = 0;
 };
 
@@ -162,9 +163,13 @@ void RowCandidates::Measure(const PixelWords& a, const PixelWords& b, std::int32
         return;
     }
     const std::int64_t limit = YiqLimit(scope.threshold);
+    blended.clear();
     for (std::size_t k = 0; k < count; ++k) {
         const Rgba pa = a.At(columns[k], y);
         const Rgba pb = b.At(columns[k], y);
+        if ((pa & pb) >> 24 != 255) {
+            blended.push_back(k);
+        }
         const auto channel = [&](int shift) {
             return static_cast<std::int16_t>(static_cast<int>((pa >> shift) & 0xff) - static_cast<int>((pb >> shift) & 0xff));
         };
@@ -178,12 +183,8 @@ void RowCandidates::Measure(const PixelWords& a, const PixelWords& b, std::int32
     std::fill(blue.begin() + static_cast<std::ptrdiff_t>(count), blue.begin() + static_cast<std::ptrdiff_t>(batches), 0);
     YiqBeyond(ChannelDifferences{red.data(), green.data(), blue.data()}, count, limit, beyond.data());
     // Pixels that are not both opaque blend over white first.
-    for (std::size_t k = 0; k < count; ++k) {
-        const Rgba pa = a.At(columns[k], y);
-        const Rgba pb = b.At(columns[k], y);
-        if ((pa & pb) >> 24 != 255) {
-            beyond[k] = YiqDelta(pa, pb) > limit ? 1 : 0;
-        }
+    for (const std::size_t k : blended) {
+        beyond[k] = YiqDelta(a.At(columns[k], y), b.At(columns[k], y)) > limit ? 1 : 0;
     }
 }
 
