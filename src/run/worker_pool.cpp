@@ -545,12 +545,6 @@ PairCrew::~PairCrew() {
     }
 }
 
-void RunPairs(std::vector<PairRun>& pairs, unsigned parallel, const RunLimits& limits,
-              const std::function<void(std::size_t)>& finished) {
-    PairCrew crew(static_cast<unsigned>(std::min<std::size_t>(parallel, std::max<std::size_t>(1, pairs.size()))), false);
-    RunPairs(pairs, crew, limits, finished);
-}
-
 void RunPairs(std::vector<PairRun>& pairs, PairCrew& crew, const RunLimits& limits,
               const std::function<void(std::size_t)>& finished) {
     Pool pool(pairs, *crew.members, crew.serving, limits);

@@ -25,12 +25,6 @@ struct PairRun {
     double milliseconds = 0;
 };
 
-// Compares every pair not skipped, with a difference picture made beside
-// its diffPath. Calls `finished` with each pair's index in their order, as
-// soon as it and all before it are done.
-void RunPairs(std::vector<PairRun>& pairs, unsigned parallel, const RunLimits& limits,
-              const std::function<void(std::size_t)>& finished);
-
 // Up to `parallel` places for pairs and their workers, kept from one call
 // to the next: with `keepServing` (a server taking pairs as they come)
 // serving workers start for any pair and wait for more until the crew
@@ -46,5 +40,8 @@ public:
     std::unique_ptr<Members> members;
     bool serving;
 };
+// Compares every pair not skipped with the crew's workers, with a
+// difference picture made beside its diffPath. Calls `finished` with each
+// pair's index in their order, as soon as it and all before it are done.
 void RunPairs(std::vector<PairRun>& pairs, PairCrew& crew, const RunLimits& limits,
               const std::function<void(std::size_t)>& finished);
