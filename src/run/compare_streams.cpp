@@ -18,8 +18,12 @@
 namespace {
 
 // A band is about this many bytes of the 24-bit form (at least one row):
-// two of them and the readers' windows stay in the processor's cache.
-constexpr std::size_t kBandBytes = std::size_t{256} << 10;
+// two of them and the readers' windows stay in the processor's cache, and
+// a small picture touches only a band's worth of fresh memory for each.
+// Where B is read on a thread of its own, each band costs a hand-over
+// between the threads, and bands four times as large pay less for it.
+constexpr std::size_t kBandBytes = std::size_t{64} << 10;
+constexpr std::size_t kBandBytesAhead = std::size_t{256} << 10;
 
 // The phases' times summed over the bands, put in the record however the
 // run ends, as the phase timers would.
@@ -76,9 +80,9 @@ private:
 };
 
 // Rows a band holds: about kBandBytes of the 24-bit form, at least one.
-std::int32_t BandRows(const RowFacts& facts) {
-    return static_cast<std::int32_t>(
-        std::clamp<std::size_t>(kBandBytes / (std::size_t{facts.width} * 3), 1, facts.height));
+std::int32_t BandRows(const RowFacts& facts, bool twoThreads) {
+    const std::size_t bytes = twoThreads ? kBandBytesAhead : kBandBytes;
+    return static_cast<std::int32_t>(std::clamp<std::size_t>(bytes / (std::size_t{facts.width} * 3), 1, facts.height));
 }
 
 // What the bands so far add up to.
@@ -251,7 +255,7 @@ const char* CompareBands(const Comparison& comparison, RowReader& readerA, RowRe
     const RowFacts& facts = readerA.Facts();
     const bool deepSamples = !comparison.ignoreAlpha;
     const auto height = static_cast<std::int32_t>(facts.height);
-    const std::int32_t bandRows = BandRows(facts);
+    const std::int32_t bandRows = BandRows(facts, twoThreads);
     const std::int32_t reach = ReachOf(comparison);
     BandSource sourceA(readerA, deepSamples, bandRows, false, 2 * reach);
     BandSource sourceB(readerB, deepSamples, bandRows, twoThreads, 2 * reach);
@@ -308,7 +312,7 @@ bool GiveUp(std::FILE* fileA, std::FILE* fileB, RunRecord& record) {
 
 // Every row of a started reader, a band at a time, and what follows them.
 const char* ReadToEnd(RowReader& reader, bool deepSamples) {
-    const std::int32_t bandRows = BandRows(reader.Facts());
+    const std::int32_t bandRows = BandRows(reader.Facts(), false);
     BandSource source(reader, deepSamples, bandRows, false);
     const char* reason = nullptr;
     for (std::uint32_t top = 0; top < reader.Facts().height; top += static_cast<std::uint32_t>(bandRows)) {
@@ -370,7 +374,7 @@ bool CompareStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& 
     std::unique_ptr<DifferenceStream> difference;
     if (comparison.diffPath != nullptr) {
         difference = std::make_unique<DifferenceStream>(comparison, *outputs.difference, a,
-                                                        BandRows(a) + 2 * ReachOf(comparison));
+                                                        BandRows(a, twoThreads) + 2 * ReachOf(comparison));
     }
     Totals totals;
     if (CompareBands(comparison, readerA, readerB, twoThreads, phases, difference.get(), totals) != nullptr) {
