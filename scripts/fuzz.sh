@@ -3,7 +3,7 @@
 # each target in turn for the given time:
 #   glimra_load_and_diff_fuzzer  loading (our readers, then the library) and comparing
 #   glimra_own_readers_fuzzer    our PNG, BMP and JPEG readers against the library
-#   glimra_inflate_fuzzer        the PNG row reader's inflater (ISA-L) against zlib
+#   glimra_inflate_fuzzer        the PNG row reader's inflaters (ISA-L, libdeflate) against zlib
 #   glimra_row_readers_fuzzer    PNG, BMP and JPEG rows in batches against the whole picture
 # Usage: scripts/fuzz.sh [seconds per target] [build-dir]   (default 60 s, build-fuzz)
 #

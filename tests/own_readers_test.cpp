@@ -326,26 +326,6 @@ TEST_F(OwnReaders, CorruptAndUnusualPngFiles) {
     Check("data after IEND", good + "trailing", false);
     Check("no IEND", good.substr(0, good.size() - 12), false);
     Check("two IHDR", kPngSignature + PngHeaderChunk(40, 20, 8, 2) + good.substr(8), false);
-    Check("too few rows", header + PngChunk("IDAT", Deflated(scanlines.substr(0, scanlines.size() - 121))) + end,
-          false);
-    Check("too many rows", header + PngChunk("IDAT", Deflated(scanlines + scanlines.substr(0, 121))) + end,
-          false);
-    Check("bytes after the zlib stream", header + PngChunk("IDAT", Deflated(scanlines) + "xyz") + end, false);
-    std::string badAdler = Deflated(scanlines);
-    badAdler.back() = static_cast<char>(badAdler.back() ^ 1);
-    Check("adler-32 error", header + PngChunk("IDAT", badAdler) + end, false);
-    std::string badFilter = scanlines;
-    badFilter[121 * 3] = 5;
-    Check("filter type 5", header + PngChunk("IDAT", Deflated(badFilter)) + end, false);
-    Check("stored blocks", header + PngChunk("IDAT", Deflated(scanlines, 0)) + end, true);
-    Check("zero-length IDATs", header + PngChunk("IDAT", "") + PngChunk("IDAT", Deflated(scanlines)) +
-                                   PngChunk("IDAT", "") + end,
-          true);
-    Check("an ancillary chunk between IDATs",
-          header + PngChunk("IDAT", Deflated(scanlines).substr(0, 50)) + PngChunk("tEXt", std::string("a\0b", 3)) +
-              PngChunk("IDAT", Deflated(scanlines).substr(50)) + end,
-          false);
-
     // A zlib header naming a window smaller than the distances used.
     const PngParts wide = RandomPng(random, {2, 8}, 400, 30);
     const std::string wideLines = FilterRows(wide.raw, wide.rowBytes, wide.bpp, [](std::size_t) { return 0; });
@@ -372,6 +352,45 @@ TEST_F(OwnReaders, CorruptAndUnusualPngFiles) {
             damaged[8 + random() % (damaged.size() - 8)] = static_cast<char>(random());
         }
         Check("random damage", damaged, false);
+    }
+}
+
+// The image data's faults and oddities, in a picture small enough for its
+// data to be inflated whole and in one whose rows are inflated as a stream.
+TEST_F(OwnReaders, ImageDataInflatedWholeOrStreamed) {
+    std::mt19937 random(17);
+    const auto mixed = [](std::size_t y) { return static_cast<int>(y % 5); };
+    for (const std::uint32_t height : {20u, 9000u}) {
+        SCOPED_TRACE("height " + std::to_string(height));
+        const PngParts rgb = RandomPng(random, {2, 8}, 40, height);
+        const std::string scanlines = FilterRows(rgb.raw, rgb.rowBytes, rgb.bpp, mixed);
+        const std::string header = kPngSignature + PngHeaderChunk(40, height, 8, 2);
+        const std::string end = PngChunk("IEND", "");
+        const std::string deflated = Deflated(scanlines);
+        Check("many IDATs", Encode(rgb, mixed, "", height < 100 ? 7 : 1000), true);
+        Check("too few rows", header + PngChunk("IDAT", Deflated(scanlines.substr(0, scanlines.size() - 121))) + end,
+              false);
+        Check("too many rows", header + PngChunk("IDAT", Deflated(scanlines + scanlines.substr(0, 121))) + end,
+              false);
+        Check("bytes after the zlib stream", header + PngChunk("IDAT", deflated + "xyz") + end, false);
+        Check("a non-empty IDAT after the stream",
+              header + PngChunk("IDAT", deflated) + PngChunk("IDAT", "xyz") + end, false);
+        std::string badAdler = deflated;
+        badAdler.back() = static_cast<char>(badAdler.back() ^ 1);
+        Check("adler-32 error", header + PngChunk("IDAT", badAdler) + end, false);
+        std::string badCrc = header + PngChunk("IDAT", deflated) + end;
+        badCrc[badCrc.size() - 13] = static_cast<char>(badCrc[badCrc.size() - 13] ^ 1);
+        Check("an IDAT's CRC", badCrc, false);
+        std::string badFilter = scanlines;
+        badFilter[121 * 3] = 5;
+        Check("filter type 5", header + PngChunk("IDAT", Deflated(badFilter)) + end, false);
+        Check("stored blocks", header + PngChunk("IDAT", Deflated(scanlines, 0)) + end, true);
+        Check("zero-length IDATs",
+              header + PngChunk("IDAT", "") + PngChunk("IDAT", deflated) + PngChunk("IDAT", "") + end, true);
+        Check("an ancillary chunk between IDATs",
+              header + PngChunk("IDAT", deflated.substr(0, 50)) + PngChunk("tEXt", std::string("a\0b", 3)) +
+                  PngChunk("IDAT", deflated.substr(50)) + end,
+              false);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "stream/pixel_rows.h"
 #include "stream/png_rows.h"
@@ -19,6 +20,10 @@ constexpr std::uint32_t kMaxSide = 1000000;
 // in the processor's cache between the inflating and the converting.
 constexpr std::size_t kInputBytes = std::size_t{64} << 10;
 constexpr std::size_t kWindowBytes = std::size_t{128} << 10;
+// Image data that inflates to at most this much, and whose file is all in
+// the input buffer, is inflated at once by libdeflate: building ISA-L's
+// tables for each stream costs more than its speed saves on so little.
+constexpr std::size_t kWholeStreamBytes = std::size_t{1} << 20;
 // The chunks read whole: IHDR, PLTE and tRNS, each far smaller.
 constexpr std::uint32_t kLargestKeptChunk = 1024;
 
@@ -315,6 +320,11 @@ void WideRow(const Chunks& chunks, const std::uint8_t* raw, std::uint16_t* out) 
     }
 }
 
+struct ByteSpan {
+    const std::uint8_t* bytes;
+    std::size_t size;
+};
+
 // The file through a buffer of its own.
 class FileInput {
 public:
@@ -353,19 +363,35 @@ public:
         return at == end;
     }
 
+    // Every byte left in the file, where they all fit in the buffer (else
+    // 0): nothing is taken, and they stay valid until the next call.
+    std::size_t PeekRest(const std::uint8_t** bytes) {
+        if (!sawEnd) {
+            Refill();
+        }
+        *bytes = buffer.get() + at;
+        return sawEnd && std::ferror(file) == 0 ? end - at : 0;
+    }
+
+    void Skip(std::size_t size) { at += size; }
+
 private:
     // Keeps the bytes not yet taken and reads more behind them.
     void Refill() {
         std::memmove(buffer.get(), buffer.get() + at, end - at);
         end -= at;
         at = 0;
-        end += std::fread(buffer.get() + end, 1, kInputBytes - end, file);
+        const std::size_t wanted = kInputBytes - end;
+        const std::size_t got = std::fread(buffer.get() + end, 1, wanted, file);
+        end += got;
+        sawEnd = sawEnd || got < wanted;
     }
 
     std::FILE* file;
     std::unique_ptr<std::uint8_t[]> buffer;
     std::size_t at = 0;
     std::size_t end = 0;
+    bool sawEnd = false;
 };
 
 }  // namespace
@@ -390,9 +416,14 @@ struct PngRowReader::State {
     ZlibInflater inflater;
     bool streamStarted = false;
     // Raw rows, each led by its filter byte, and the row above the first.
+    // `rawRows` is the window, or all the rows where they were inflated at
+    // once (`wholeStream`), `nextRow` then the first not yet converted.
     std::unique_ptr<std::uint8_t[]> window;
     std::size_t windowRows = 0;
     std::unique_ptr<std::uint8_t[]> previous;
+    bool wholeStream = false;
+    std::uint8_t* rawRows = nullptr;
+    std::unique_ptr<std::uint8_t[]> allRows;
     // An interlaced picture's raw rows, gathered from its seven passes.
     std::unique_ptr<std::uint8_t[]> frame;
     std::uint32_t nextRow = 0;
@@ -402,6 +433,11 @@ struct PngRowReader::State {
     const char* ReadChunk();
     const char* Feed();
     const char* FillWindow(std::uint8_t* out, std::size_t size);
+    bool InflateWhole();
+    std::size_t GatherImageData(const std::uint8_t* rest, std::size_t size, std::vector<std::uint8_t>& joined,
+                                ByteSpan& data);
+    const char* NextRawRows(std::uint32_t count);
+    const char* EndStream();
     const char* UnfilterAndConvert(std::uint32_t count, const RowsOut& out);
     const char* ConvertRows(const std::uint8_t* row, std::size_t rowIndex, const RowsOut& out);
     const char* PrepareRows();
@@ -524,6 +560,114 @@ const char* PngRowReader::State::FillWindow(std::uint8_t* out, std::size_t size)
     return nullptr;
 }
 
+// The image data of this IDAT chunk and of those right after it, from
+// `rest`, the file's bytes beyond this chunk's head: where it lies (in
+// `rest` when one chunk holds it, else joined in `joined`), and how many
+// bytes of `rest` the chunks span with their CRCs, or 0 where a chunk is
+// cut short or its CRC is wrong. The chunks after them are left as they are.
+std::size_t PngRowReader::State::GatherImageData(const std::uint8_t* rest, std::size_t size,
+                                                 std::vector<std::uint8_t>& joined, ByteSpan& data) {
+    std::size_t at = 0;
+    std::uint32_t dataLength = remaining;
+    std::uint32_t dataCrc = crc;
+    data = ByteSpan{rest, 0};
+    for (;;) {
+        if (size - at < std::size_t{dataLength} + 4 ||
+            libdeflate_crc32(dataCrc, rest + at, dataLength) != BigEndian32(rest + at + dataLength)) {
+            return 0;
+        }
+        if (data.size == 0) {
+            data = ByteSpan{rest + at, dataLength};
+        } else if (dataLength > 0) {
+            if (joined.empty()) {
+                joined.assign(data.bytes, data.bytes + data.size);
+            }
+            joined.insert(joined.end(), rest + at, rest + at + dataLength);
+            data = ByteSpan{joined.data(), joined.size()};
+        }
+        at += std::size_t{dataLength} + 4;
+        if (size - at < 8 || std::memcmp(rest + at + 4, "IDAT", 4) != 0 || BigEndian32(rest + at) > 0x7FFFFFFFu) {
+            return at;
+        }
+        dataLength = BigEndian32(rest + at);
+        dataCrc = libdeflate_crc32(0, rest + at + 4, 4);
+        at += 8;
+    }
+}
+
+// All the image data inflated at once, where that is cheaper than the
+// stream (see kWholeStreamBytes). Only a stream that ends exactly with
+// the rows and with the last IDAT chunk is taken; anything else leaves
+// the input untouched, and the streamed path finds what is wrong.
+bool PngRowReader::State::InflateWhole() {
+    const Header& header = chunks.header;
+    const std::size_t size = (std::size_t{header.rowBytes} + 1) * header.height;
+    const std::uint8_t* rest = nullptr;
+    const std::size_t restSize = header.interlaced || size > kWholeStreamBytes ? 0 : input.PeekRest(&rest);
+    std::vector<std::uint8_t> joined;
+    ByteSpan data{};
+    const std::size_t spanned = restSize == 0 ? 0 : GatherImageData(rest, restSize, joined, data);
+    if (spanned == 0 || data.size < 2 || !WindowFits(data.bytes[0], size)) {
+        return false;
+    }
+    allRows.reset(new (std::nothrow) std::uint8_t[size]);
+    libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+    std::size_t used = 0;
+    std::size_t made = 0;
+    const bool whole = allRows != nullptr && decompressor != nullptr &&
+                       libdeflate_zlib_decompress_ex(decompressor, data.bytes, data.size, allRows.get(), size,
+                                                     &used, &made) == LIBDEFLATE_SUCCESS &&
+                       used == data.size && made == size;
+    libdeflate_free_decompressor(decompressor);
+    if (!whole) {
+        allRows.reset();
+        return false;
+    }
+    input.Skip(spanned);
+    remaining = 0;
+    wholeStream = true;
+    windowRows = header.height;
+    return true;
+}
+
+// The next `count` raw rows, at `rawRows`.
+const char* PngRowReader::State::NextRawRows(std::uint32_t count) {
+    if (wholeStream) {
+        rawRows = allRows.get() + std::size_t{nextRow} * (chunks.header.rowBytes + 1);
+        nextRow += count;
+        return nullptr;
+    }
+    rawRows = window.get();
+    return FillWindow(window.get(), count * (std::size_t{chunks.header.rowBytes} + 1));
+}
+
+// The streamed image data's end: the stream must end with the rows, and
+// the chunk with it.
+const char* PngRowReader::State::EndStream() {
+    while (!inflater.Ended()) {
+        std::uint8_t beyond = 0;
+        if (inflater.Inflate(&beyond, 1) != 0 || inflater.Broken()) {
+            return "compressed data";
+        }
+        if (inflater.Ended()) {
+            break;
+        }
+        if (!inflater.NeedsInput()) {
+            return "compressed data";
+        }
+        if (const char* reason = Feed()) {
+            return reason;
+        }
+    }
+    if (inflater.BytesBeyondEnd() != 0 || remaining != 0) {
+        return "data after the compressed stream";
+    }
+    if (const char* reason = ChunkEnd()) {
+        return reason;
+    }
+    return nullptr;
+}
+
 // Row `rowIndex` of the batch, unfiltered, into the 24-bit form and what
 // lies beside it.
 const char* PngRowReader::State::ConvertRows(const std::uint8_t* raw, std::size_t rowIndex,
@@ -554,7 +698,7 @@ const char* PngRowReader::State::UnfilterAndConvert(std::uint32_t count, const R
     constexpr std::uint8_t kPaeth = 4;
     const std::uint8_t* above = previous.get();
     for (std::size_t y = 0; y < count;) {
-        std::uint8_t* row = window.get() + y * rowStride;
+        std::uint8_t* row = rawRows + y * rowStride;
         const std::uint8_t filter = row[0];
         if (filter > 4) {
             return "filter type";
@@ -592,10 +736,12 @@ const char* PngRowReader::State::PrepareRows() {
         }
     }
     const std::size_t rowStride = header.rowBytes + 1;
-    windowRows = std::max<std::size_t>(1, std::min<std::size_t>(header.height, kWindowBytes / rowStride));
-    window.reset(new (std::nothrow) std::uint8_t[windowRows * rowStride]);
     previous.reset(new (std::nothrow) std::uint8_t[header.rowBytes]());
-    if (window == nullptr || previous == nullptr || !inflater.Ready() || !input.Ready()) {
+    if (!InflateWhole()) {
+        windowRows = std::max<std::size_t>(1, std::min<std::size_t>(header.height, kWindowBytes / rowStride));
+        window.reset(new (std::nothrow) std::uint8_t[windowRows * rowStride]);
+    }
+    if ((window == nullptr && !wholeStream) || previous == nullptr || !inflater.Ready() || !input.Ready()) {
         return "no memory for the rows";
     }
     facts.width = header.width;
@@ -709,11 +855,10 @@ const char* PngRowReader::ReadRows(std::uint32_t count, const RowsOut& out) {
     if (s.chunks.header.interlaced) {
         return ReadInterlacedRows(count, out);
     }
-    const std::size_t rowStride = s.chunks.header.rowBytes + 1;
     RowsOut batch = out;
     while (count > 0) {
         const auto rows = static_cast<std::uint32_t>(std::min<std::size_t>(count, s.windowRows));
-        if (const char* reason = s.FillWindow(s.window.get(), rows * rowStride)) {
+        if (const char* reason = s.NextRawRows(rows)) {
             return reason;
         }
         if (const char* reason = s.UnfilterAndConvert(rows, batch)) {
@@ -744,27 +889,10 @@ const char* PngRowReader::ReadInterlacedRows(std::uint32_t count, const RowsOut&
 
 const char* PngRowReader::Finish() {
     State& s = *state;
-    // The stream must end here: not one byte more.
-    while (!s.inflater.Ended()) {
-        std::uint8_t beyond = 0;
-        if (s.inflater.Inflate(&beyond, 1) != 0 || s.inflater.Broken()) {
-            return "compressed data";
-        }
-        if (s.inflater.Ended()) {
-            break;
-        }
-        if (!s.inflater.NeedsInput()) {
-            return "compressed data";
-        }
-        if (const char* reason = s.Feed()) {
+    if (!s.wholeStream) {
+        if (const char* reason = s.EndStream()) {
             return reason;
         }
-    }
-    if (s.inflater.BytesBeyondEnd() != 0 || s.remaining != 0) {
-        return "data after the compressed stream";
-    }
-    if (const char* reason = s.ChunkEnd()) {
-        return reason;
     }
     for (;;) {
         if (const char* reason = s.ChunkHead()) {
