@@ -249,6 +249,52 @@ TEST(BytesWithin, MatchesItsScalarTwinAndReadsNoFurther) {
     }
 }
 
+// Rows of every width around the 16-pixel groups, differing nowhere, in
+// one pixel, sparsely or everywhere, read up to a guard page.
+TEST(MeasureRow, MatchesItsScalarTwinAndReadsNoFurther) {
+    std::mt19937 random(11);
+    std::vector<std::int32_t> widths;
+    for (std::int32_t width = 0; width <= 70; ++width) {
+        widths.push_back(width);
+    }
+    widths.insert(widths.end(), {255, 256, 1000, 3840});
+    for (const std::int32_t width : widths) {
+        const std::size_t size = 3 * static_cast<std::size_t>(width);
+        for (const unsigned share : {0u, 1u, 10u, 100u, 1000u}) {
+            GuardedBytes a(size);
+            GuardedBytes b(size);
+            for (std::size_t i = 0; i < size; ++i) {
+                a.data[i] = b.data[i] = static_cast<std::uint8_t>(random());
+            }
+            // share / 1000 of the pixels, and with share 1 exactly one.
+            for (std::int32_t x = 0; x < width; ++x) {
+                const bool hit = share == 1 ? x == width / 2 : random() % 1000 < share;
+                if (hit) {
+                    const std::size_t at = 3 * static_cast<std::size_t>(x) + random() % 3;
+                    b.data[at] = static_cast<std::uint8_t>(a.data[at] + 1 + random() % 255);
+                }
+            }
+            const RowDifference vector = MeasureRow(a.data, b.data, width);
+            const RowDifference scalar = MeasureRow_scalar(a.data, b.data, width);
+            SCOPED_TRACE("width " + std::to_string(width) + " share " + std::to_string(share));
+            EXPECT_EQ(vector.pixels, scalar.pixels);
+            EXPECT_EQ(vector.largestDelta, scalar.largestDelta);
+            if (scalar.pixels != 0) {
+                EXPECT_EQ(vector.first, scalar.first);
+                EXPECT_EQ(vector.last, scalar.last);
+            }
+            if (share == 1 && width > 0) {
+                EXPECT_EQ(vector.pixels, 1u);
+                EXPECT_EQ(vector.first, width / 2);
+                EXPECT_EQ(vector.last, width / 2);
+            }
+            if (share == 1000) {
+                EXPECT_EQ(vector.pixels, static_cast<std::uint32_t>(width));
+            }
+        }
+    }
+}
+
 TEST(CreateDiffImage, EqualPicturesGiveNoDifferencePicture) {
     for (const DiffMode mode : {DiffMode::AbsDelta, DiffMode::Xor}) {
         for (const auto& size : std::vector<std::pair<int, int>>{{1, 1}, {0, 0}, {5, 7}, {128, 2}}) {

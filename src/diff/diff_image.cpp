@@ -74,6 +74,23 @@ bool MarkDeepDifferences(const Image* a, const Image* b, const DeepPair& pair, D
     return differ;
 }
 
+// Counts a row `y` whose pixels differ as `row` tells into `stats`.
+void AddRow(DiffStats& stats, const RowDifference& row, std::int32_t y) {
+    if (row.pixels == 0) {
+        return;
+    }
+    if (stats.differingPixels == 0) {
+        stats.left = row.first;
+        stats.right = row.last;
+        stats.top = y;
+    }
+    stats.differingPixels += row.pixels;
+    stats.left = std::min(stats.left, row.first);
+    stats.right = std::max(stats.right, row.last);
+    stats.bottom = y;
+    stats.largestDelta = std::max(stats.largestDelta, row.largestDelta);
+}
+
 }  // namespace
 
 bool DiffInto(const Image* a, const Image* b, DiffMode mode, Image* result) {
@@ -135,6 +152,10 @@ DiffStats MeasureDifference(const Image* a, const Image* b) {
         // speed, and only the others are looked at pixel by pixel.
         const bool deepRowsEqual = pair.RowsEqual(y);
         if (std::memcmp(rowA, rowB, rowBytes) == 0 && deepRowsEqual) {
+            continue;
+        }
+        if (deepRowsEqual) {
+            AddRow(stats, MeasureRow(rowA, rowB, a->width), y);
             continue;
         }
         for (std::int32_t x = 0; x < a->width; ++x) {

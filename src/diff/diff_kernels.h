@@ -42,7 +42,20 @@ bool CompareBlocks_scalar(const std::uint8_t* a, const std::uint8_t* b, std::siz
 bool BytesWithin_scalar(const std::uint8_t* a, const std::uint8_t* b, std::size_t size,
                         std::uint8_t tolerance);
 
+// How one row of `width` 24-bit pixels of a differs from b's: the pixels
+// with any channel different, the first and last of them (x), and the
+// largest difference of one channel. Rows are packed: nothing past
+// 3 * width bytes is read.
+struct RowDifference {
+    std::uint32_t pixels = 0;
+    std::int32_t first = 0;
+    std::int32_t last = 0;
+    int largestDelta = 0;
+};
+RowDifference MeasureRow_scalar(const std::uint8_t* a, const std::uint8_t* b, std::int32_t width);
+
 #if GLIMRA_HAVE_SSE2
+RowDifference MeasureRow_sse2(const std::uint8_t* a, const std::uint8_t* b, std::int32_t width);
 bool BytesWithin_sse2(const std::uint8_t* a, const std::uint8_t* b, std::size_t size,
                       std::uint8_t tolerance);
 bool DiffAbsDelta_sse2(const std::uint8_t* a, const std::uint8_t* b,
@@ -58,9 +71,11 @@ constexpr DiffKernel DiffAbsDelta = DiffAbsDelta_sse2;
 constexpr DiffKernel DiffXor = DiffXor_sse2;
 constexpr CompareKernel CompareBlocks = CompareBlocks_sse2;
 constexpr auto BytesWithin = BytesWithin_sse2;
+constexpr auto MeasureRow = MeasureRow_sse2;
 #else
 constexpr DiffKernel DiffAbsDelta = DiffAbsDelta_scalar;
 constexpr DiffKernel DiffXor = DiffXor_scalar;
 constexpr CompareKernel CompareBlocks = CompareBlocks_scalar;
 constexpr auto BytesWithin = BytesWithin_scalar;
+constexpr auto MeasureRow = MeasureRow_scalar;
 #endif

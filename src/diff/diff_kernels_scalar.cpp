@@ -56,3 +56,23 @@ bool BytesWithin_scalar(const std::uint8_t* a, const std::uint8_t* b, std::size_
     }
     return true;
 }
+
+RowDifference MeasureRow_scalar(const std::uint8_t* a, const std::uint8_t* b, std::int32_t width) {
+    RowDifference row;
+    for (std::int32_t x = 0; x < width; ++x) {
+        const std::uint8_t* pa = a + 3 * static_cast<std::size_t>(x);
+        const std::uint8_t* pb = b + 3 * static_cast<std::size_t>(x);
+        unsigned delta = 0;
+        for (int c = 0; c < 3; ++c) {
+            const unsigned channel = AbsDeltaByte::Of(pa[c], pb[c]);
+            delta = channel > delta ? channel : delta;
+        }
+        if (delta != 0) {
+            row.first = row.pixels == 0 ? x : row.first;
+            row.last = x;
+            ++row.pixels;
+            row.largestDelta = static_cast<int>(delta) > row.largestDelta ? static_cast<int>(delta) : row.largestDelta;
+        }
+    }
+    return row;
+}

@@ -1,5 +1,7 @@
 #include "diff/diff_kernels.h"
 
+#include <algorithm>
+
 #if GLIMRA_HAVE_SSE2
 
 #include <emmintrin.h>
@@ -111,6 +113,64 @@ bool BytesWithin_sse2(const std::uint8_t* a, const std::uint8_t* b, std::size_t 
         }
     }
     return BytesWithin_scalar(a + i, b + i, size - i, tolerance);
+}
+
+namespace {
+
+// Bit 3k of a 48-bit mask of differing bytes, for the 16 pixels of three
+// blocks: set where pixel k has any byte set.
+constexpr std::uint64_t kFirstByteOfEachPixel = 0x249249249249;
+
+int BitCount(std::uint64_t bits) { return __builtin_popcountll(bits); }
+
+}  // namespace
+
+RowDifference MeasureRow_sse2(const std::uint8_t* a, const std::uint8_t* b, std::int32_t width) {
+    RowDifference row;
+    __m128i largest = _mm_setzero_si128();
+    const __m128i zero = _mm_setzero_si128();
+    std::int32_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const std::size_t offset = 3 * static_cast<std::size_t>(x);
+        std::uint64_t differing = 0;
+        for (int k = 0; k < 3; ++k) {
+            // va[i] = a[offset + 16k + i], vb[i] likewise; any alignment
+            const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + offset + 16 * k));
+            const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + offset + 16 * k));
+            // delta[i] = max(va[i], vb[i]) - min(va[i], vb[i])
+            const __m128i delta = _mm_sub_epi8(_mm_max_epu8(va, vb), _mm_min_epu8(va, vb));
+            // largest[i] = max(largest[i], delta[i])
+            largest = _mm_max_epu8(largest, delta);
+            // bit i of the mask: delta[i] == 0; inverted, byte 16k + i differs
+            const auto same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(delta, zero)));
+            differing |= static_cast<std::uint64_t>(~same & 0xFFFFu) << (16 * k);
+        }
+        if (differing == 0) {
+            continue;
+        }
+        // Pixel k differs where any of bytes 3k, 3k + 1, 3k + 2 does.
+        const std::uint64_t pixels = (differing | differing >> 1 | differing >> 2) & kFirstByteOfEachPixel;
+        const std::int32_t first = x + __builtin_ctzll(pixels) / 3;
+        row.first = row.pixels == 0 ? first : row.first;
+        row.last = x + (63 - __builtin_clzll(pixels)) / 3;
+        row.pixels += static_cast<std::uint32_t>(BitCount(pixels));
+    }
+    // The largest of the 16 lanes: each step folds the upper half onto the lower.
+    largest = _mm_max_epu8(largest, _mm_srli_si128(largest, 8));
+    largest = _mm_max_epu8(largest, _mm_srli_si128(largest, 4));
+    largest = _mm_max_epu8(largest, _mm_srli_si128(largest, 2));
+    largest = _mm_max_epu8(largest, _mm_srli_si128(largest, 1));
+    row.largestDelta = _mm_cvtsi128_si32(largest) & 0xFF;
+    // The pixels after the last group of 16, one by one.
+    const std::size_t done = 3 * static_cast<std::size_t>(x);
+    const RowDifference rest = MeasureRow_scalar(a + done, b + done, width - x);
+    if (rest.pixels != 0) {
+        row.first = row.pixels == 0 ? x + rest.first : row.first;
+        row.last = x + rest.last;
+        row.pixels += rest.pixels;
+    }
+    row.largestDelta = std::max(row.largestDelta, rest.largestDelta);
+    return row;
 }
 
 #endif
