@@ -199,8 +199,8 @@ TEST_F(ResourceLimits, AServingWorkerOutOfMemoryFailsOnlyItsOwnPair) {
     SavePicture(Path("small-a.png"), PatternPixels(32, 32, 1));
     SavePicture(Path("small-b.png"), PatternPixels(32, 32, 2));
     // Two frames of 6000 x 6000 are 216 MB: more than the limit below.
-    // A report shows whole pictures, so the pair is read as frames (a run
-    // without one compares streams of rows, in far less).
+    // The pair is read as frames (GLIMRA_WHOLE_PICTURES): as streams of
+    // rows it would compare in far less.
     WriteBlackPng(Path("big-a.png"), 6000, 6000, false);
     WriteBlackPng(Path("big-b.png"), 6000, 6000, true);
     const std::string small = Path("small-a.png") + "\t" + Path("small-b.png") + "\n";
@@ -209,25 +209,32 @@ TEST_F(ResourceLimits, AServingWorkerOutOfMemoryFailsOnlyItsOwnPair) {
     WriteFileBytes(Path("big.txt"), big);
     WriteFileBytes(Path("small.txt"), small);
     const auto run = [&](const std::string& list) {
-        std::vector<std::string> args = {"--json", "--jobs=1", "--max-memory=150M", "--report=" + Path(list + ".report")};
+        std::vector<std::string> args = {"--json", "--jobs=1", "--max-memory=150M"};
         args.push_back("--pairs=" + Path(list));
         return std::regex_replace(Run(args).output, std::regex(",\"milliseconds\":[0-9.]+"), "");
     };
+    setenv("GLIMRA_WHOLE_PICTURES", "1", 1);
     const std::string alone = run("big.txt");
     EXPECT_NE(alone.find("\"status\":\"failed\""), std::string::npos) << alone;
     EXPECT_EQ(run("pairs.txt"), run("small.txt") + alone + run("small.txt"));
+    unsetenv("GLIMRA_WHOLE_PICTURES");
 }
 
 // A screenshot far larger than the memory the worker may use is compared
-// as two streams of rows, its difference picture written as they come.
+// as two streams of rows, its difference picture and its report's
+// pictures written as they come.
 TEST_F(ResourceLimits, AScreenshotPairOf20000By20000ComparesWithin256M) {
     WriteBlackPng(Path("a.png"), 20000, 20000, false);
     WriteBlackPng(Path("b.png"), 20000, 20000, true);
-    const ProcessResult result = Run({"--json", "--max-memory=256M", Path("a.png"), Path("b.png"), Path("d.png")});
+    const ProcessResult result = Run({"--json", "--max-memory=256M", "--report=" + Path("report"), Path("a.png"),
+                                      Path("b.png"), Path("d.png")});
     EXPECT_EQ(result.exitStatus, 1) << result.output;
     EXPECT_NE(result.output.find("\"status\":\"different\""), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("\"differingPixels\":1,"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("\"box\":{\"x\":19999,\"y\":19999,\"width\":1,\"height\":1}"), std::string::npos)
         << result.output;
     EXPECT_TRUE(FileExists(Path("d.png")));
+    for (const char* picture : {"0-a.png", "0-b.png", "0-difference.png", "0-highlight.png"}) {
+        EXPECT_TRUE(FileExists(Path("report/pictures/") + picture)) << picture;
+    }
 }

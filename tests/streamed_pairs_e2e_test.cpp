@@ -1,9 +1,9 @@
 // Pairs of PNG files are compared as streams of rows, a band at a time.
-// Their oracle is the run of whole pictures, which a report asks for (it
-// shows A and B): the answers, counts, boxes and difference pictures must
-// be the same. The same pictures stored interlaced must answer alike too.
+// Their oracle is the run of whole pictures (GLIMRA_WHOLE_PICTURES): the
+// answers, counts, boxes and difference pictures must be the same. The same pictures stored interlaced must answer alike too.
 #include "support/e2e_fixture.h"
 
+#include <filesystem>
 #include <random>
 
 #include "support/files.h"
@@ -69,8 +69,8 @@ TEST_F(StreamedPairs, EveryKindAndOptionAnswersAsWholePicturesDo) {
         {"-v"},
     };
     for (const Kind& kind : kinds) {
-        // 300 pixels a row: a band is 291 rows, so three bands, the last
-        // one short.
+        // 300 pixels a row: a band is 291 rows (72 on one thread), so
+        // several bands, the last one short.
         MakePair(kind, 300, 700);
         for (const auto& options : optionSets) {
             const std::string streamed = Answer("a.png", "b.png", options);
@@ -139,6 +139,53 @@ TEST_F(StreamedPairs, AFileDamagedAfterItsRowsGoesToTheLibraryAndLeavesNoStaleBy
         EXPECT_EQ(written.find("IHDR"), written.rfind("IHDR")) << "a picture written twice";
         EXPECT_EQ(written.find("IEND") + 8, written.size()) << "bytes after the end of the difference picture";
     }
+}
+
+// A report's four pictures are written as the bands come, and are the
+// pictures whole pictures give: for every kind, with a perceptual scope and
+// with regions left out. A pair that differs only in its last row is read
+// again from its start for them; a pair that agrees writes none.
+TEST_F(StreamedPairs, ReportPicturesAreThoseOfWholePictures) {
+    const std::string palette = PngChunk("PLTE", std::string("\x10\x20\x30\x40\x50\x60\x70\x80\x90\xA0\xB0\xC0", 12));
+    const std::vector<Kind> kinds = {
+        {"rgb", 8, 2, 3, ""},
+        {"rgba16", 16, 6, 8, ""},
+        {"palette-alpha", 8, 3, 1, palette + PngChunk("tRNS", std::string("\xFF\x80", 2))},
+    };
+    const auto samePictures = [&](const std::string& a, const std::string& b, const std::vector<std::string>& options,
+                                  const std::string& what) {
+        std::filesystem::remove_all(Path("streamed"));
+        std::filesystem::remove_all(Path("whole"));
+        std::vector<std::string> streamed = options;
+        streamed.push_back("--report=" + Path("streamed"));
+        std::vector<std::string> whole = options;
+        whole.push_back("--report=" + Path("whole"));
+        ASSERT_EQ(Answer(a, b, streamed), Answer(a, b, whole, true)) << what;
+        for (const char* picture : {"0-a.png", "0-b.png", "0-difference.png", "0-highlight.png"}) {
+            const std::string inStream = Path("streamed/pictures/") + picture;
+            ASSERT_EQ(FileExists(inStream), FileExists(Path("whole/pictures/") + picture)) << what << " " << picture;
+            if (FileExists(inStream)) {
+                EXPECT_EQ(ReadPicture(inStream).bytes, ReadPicture(Path("whole/pictures/") + picture).bytes)
+                    << what << " " << picture;
+            }
+        }
+    };
+    for (const Kind& kind : kinds) {
+        MakePair(kind, 300, 700);
+        for (const auto& options : std::vector<std::vector<std::string>>{
+                 {"--json"}, {"--json", "--threshold=0.1", "--antialiasing"}, {"--ignore=60x150+10+50", "-x"}}) {
+            samePictures("a.png", "b.png", options, std::string(kind.name) + " " + options.back());
+        }
+    }
+    Pixels24 last = PatternPixels(300, 700, 3);
+    SavePicture(Path("c.png"), last);
+    last.At(299, 699)[1] ^= 1;
+    SavePicture(Path("d.png"), last);
+    samePictures("c.png", "d.png", {"--json"}, "the last row");
+    samePictures("c.png", "c.png", {"--json"}, "a file given twice");
+    EXPECT_FALSE(FileExists(Path("streamed/pictures/0-a.png")));
+    samePictures("a.png", "a2.png", {"--json"}, "the same pixels in other bytes");
+    EXPECT_FALSE(FileExists(Path("streamed/pictures/0-a.png")));
 }
 
 }  // namespace

@@ -405,6 +405,7 @@ void PrepareRun(CommandLine& line, unsigned jobs) {
     // any failed write, instead of the kernel ending it halfway.
     FailWritesBeyondFileSizeLimit();
     OnTerminationSignals(OnTermination);
+    line.comparison.wholePictures = std::getenv("GLIMRA_WHOLE_PICTURES") != nullptr;
 }
 
 int Serve(CommandLine& line) {

@@ -127,7 +127,7 @@ bool CompareAsStreams(const Comparison& comparison, RunOutputs& outputs, RunHost
                       const RunImages& images, const OpenedFiles& opened) {
     std::FILE* fileA = images.fileA.get();
     std::FILE* fileB = images.fileB.get();
-    if (fileA == nullptr || opened.libraryForA || opened.libraryForB) {
+    if (fileA == nullptr || opened.libraryForA || opened.libraryForB || comparison.wholePictures) {
         return false;
     }
     if (opened.sameBytes) {

@@ -26,6 +26,9 @@ struct Comparison {
     // Large pictures our readers take may be read on two threads at once:
     // a run of one pair on a machine with cores to spare.
     bool readSideBySide = false;
+    // Whole pictures even where rows would do: the oracle of the streamed
+    // comparison in tests (GLIMRA_WHOLE_PICTURES in the environment).
+    bool wholePictures = false;
     // What counts: without any of it, every sample of every pixel.
     Scope scope;
     // Where a report wants the pair's pictures (null: no report).

@@ -11,9 +11,9 @@
 #include "image/own_readers.h"
 #include "platform/platform.h"
 #include "run/band_source.h"
+#include "run/picture_streams.h"
 #include "run/scoped_timer.h"
 #include "stream/row_reader.h"
-#include "stream/png_row_writer.h"
 
 namespace {
 
@@ -63,6 +63,11 @@ public:
         Stop();
         ticks[static_cast<int>(phase)] = 0;
         record.Time(phase) = PhaseTime{};
+    }
+    // The time counts to no phase until the next Enter, with the run at `step`.
+    void Pause(RunStep step) {
+        Stop();
+        record.step = step;
     }
     void Stop() {
         if (running) {
@@ -163,69 +168,10 @@ bool CompareBand(const Comparison& comparison, const Image* a, const Image* b, c
     return true;
 }
 
-// The difference picture, written band by band as the bands are compared.
-// In the byte-wise modes rows that agree are black: those before the
-// first that differs wait as a count, so that a pair that agrees costs no
-// encoding. The highlight shows the faded picture everywhere.
-class DifferenceStream {
-public:
-    DifferenceStream(const Comparison& pairComparison, AtomicFile& file, const RowFacts& pictureFacts,
-                     std::int32_t bandRows)
-        : comparison(pairComparison), output(file), facts(pictureFacts),
-          band(RowFacts{pictureFacts.width, pictureFacts.height}, false, bandRows) {}
-    DifferenceStream(const DifferenceStream&) = delete;
-    DifferenceStream& operator=(const DifferenceStream&) = delete;
-
-    // The decided rows of bands `a` and `b`; `classes` holds their pixels'
-    // classes where a perceptual highlight shows them.
-    void AddRows(const Image* a, const Image* b, const DecidedRows& rows, bool differ, const std::uint8_t* classes) {
-        const DiffMode mode = comparison.mode;
-        const auto count = static_cast<std::uint32_t>(rows.count);
-        if (!differ && mode != DiffMode::Highlight) {
-            written = writer != nullptr ? writer->WriteBlackRows(count) && written : written;
-            waitingBlack += writer == nullptr ? count : 0;
-            return;
-        }
-        if (writer == nullptr) {
-            writer = std::make_unique<PngRowWriter>(output.Stream(), facts.width, facts.height,
-                                                    mode == DiffMode::Highlight ? PngRowWriter::Content::Any
-                                                                                : PngRowWriter::Content::MostlyBlack);
-            written = output.Stream() != nullptr && writer->WriteBlackRows(waitingBlack);
-        }
-        std::int32_t first = rows.first;
-        if (classes != nullptr) {
-            band.SetRows(rows.count);
-            HighlightClasses(a, rows.first, rows.count, classes, band.image);
-            first = 0;
-        } else {
-            band.SetRows(a->height);
-            DiffInto(a, b, mode, band.image);
-        }
-        MarkIgnored(band.image, mode, comparison.scope, rows.top + rows.first - first);
-        const std::size_t rowBytes = std::size_t{facts.width} * 3;
-        written = writer->WriteRows(band.image->pixels + static_cast<std::size_t>(first) * rowBytes, rowBytes, count) &&
-                  written;
-    }
-    // Ends the file and has it put in place; FatalError (SaveFailed) when
-    // that failed.
-    void Place(RunHost& host) {
-        if (writer == nullptr || !writer->Finish() || !written || !output.Close() || !host.PlaceOutput(output)) {
-            throw FatalError{Failure::SaveFailed};
-        }
-    }
-
-    // Nothing written is kept: the file is empty again.
-    bool Forget() { return writer == nullptr || EmptyOpenFile(output.Stream()); }
-
-private:
-    const Comparison& comparison;
-    AtomicFile& output;
-    const RowFacts& facts;
-    // Its 24-bit form alone: a difference picture has no planes.
-    Band band;
-    std::unique_ptr<PngRowWriter> writer;
-    std::uint32_t waitingBlack = 0;
-    bool written = true;
+// The pictures written as the bands are compared, where asked for.
+struct BandOutputs {
+    DifferenceStream* difference = nullptr;
+    ReportStreams* report = nullptr;
 };
 
 // Only the answer is asked for, and a counted difference decides it.
@@ -241,8 +187,10 @@ bool Decided(const Comparison& comparison, const Totals& totals) {
 
 // Where a perceptual highlight keeps the classes of a band's pixels.
 std::vector<std::uint8_t> ClassesRoom(const Comparison& comparison, const RowFacts& facts, std::int32_t bandRows,
-                                      bool differencePicture) {
-    if (!differencePicture || comparison.mode != DiffMode::Highlight || !comparison.scope.Perceptual()) {
+                                      const BandOutputs& outputs) {
+    const bool highlight =
+        (outputs.difference != nullptr && comparison.mode == DiffMode::Highlight) || outputs.report != nullptr;
+    if (!highlight || !comparison.scope.Perceptual()) {
         return {};
     }
     return std::vector<std::uint8_t>(std::size_t{facts.width} * static_cast<std::size_t>(bandRows));
@@ -251,7 +199,7 @@ std::vector<std::uint8_t> ClassesRoom(const Comparison& comparison, const RowFac
 // Why the streams could not be compared (the run of whole pictures takes
 // over), or null once every band is compared or the answer is known.
 const char* CompareBands(const Comparison& comparison, RowReader& readerA, RowReader& readerB,
-                         bool twoThreads, PhaseTotals& phases, DifferenceStream* difference, Totals& totals) {
+                         bool twoThreads, PhaseTotals& phases, const BandOutputs& outputs, Totals& totals) {
     const RowFacts& facts = readerA.Facts();
     const bool deepSamples = !comparison.ignoreAlpha;
     const auto height = static_cast<std::int32_t>(facts.height);
@@ -259,7 +207,7 @@ const char* CompareBands(const Comparison& comparison, RowReader& readerA, RowRe
     const std::int32_t reach = ReachOf(comparison);
     BandSource sourceA(readerA, deepSamples, bandRows, false, 2 * reach);
     BandSource sourceB(readerB, deepSamples, bandRows, twoThreads, 2 * reach);
-    std::vector<std::uint8_t> classes = ClassesRoom(comparison, facts, bandRows + 2 * reach, difference != nullptr);
+    std::vector<std::uint8_t> classes = ClassesRoom(comparison, facts, bandRows + 2 * reach, outputs);
     const bool answerAlone = AnswerAlone(comparison);
     const char* reason = nullptr;
     std::int32_t decided = 0;
@@ -282,9 +230,14 @@ const char* CompareBands(const Comparison& comparison, RowReader& readerA, RowRe
         if (answerAlone && Decided(comparison, totals)) {
             return nullptr;
         }
-        if (difference != nullptr && rows.count > 0) {
+        if (outputs.difference != nullptr && rows.count > 0) {
             phases.Enter(Phase::Save, RunStep::Saving);
-            difference->AddRows(a, b, rows, rowsDiffer, bandClasses);
+            outputs.difference->AddRows(a, b, rows, rowsDiffer, bandClasses);
+        }
+        if (outputs.report != nullptr && rows.count > 0) {
+            // The report's pictures count to no phase of the timer.
+            phases.Pause(RunStep::Reporting);
+            outputs.report->AddRows(a, b, rows, rowsDiffer, bandClasses);
         }
         sourceA.Release();
         sourceB.Release();
@@ -340,11 +293,110 @@ void Decide(const Comparison& comparison, const RowFacts& a, const RowFacts& b, 
     record.decided = true;
 }
 
-// Only our own writer writes as the rows come.
+// Only our own writer writes as the rows come; a report's pictures are
+// all ours.
 bool Streamable(const Comparison& comparison, const RunOutputs& outputs) {
-    return comparison.reportPictures[kPictureA] == nullptr &&
-           (comparison.diffPath == nullptr ||
-            (outputs.difference != nullptr && !NeedsPictureLibrary(nullptr, comparison.diffPath)));
+    return comparison.diffPath == nullptr ||
+           (outputs.difference != nullptr && !NeedsPictureLibrary(nullptr, comparison.diffPath));
+}
+
+// A pair's two files and their row readers.
+struct PairReaders {
+    std::FILE* fileA;
+    std::FILE* fileB;
+    std::unique_ptr<RowReader> a;
+    std::unique_ptr<RowReader> b;
+};
+
+// False where either file is not for our readers, or the sizes or
+// precisions differ: those are for the run of whole pictures to tell,
+// after it has read both files as it always does.
+bool StartReaders(const Comparison& comparison, PairReaders& readers) {
+    const bool deepSamples = !comparison.ignoreAlpha;
+    readers.a = OpenOwnRowReader(readers.fileA, comparison.maxPixels, deepSamples);
+    readers.b = OpenOwnRowReader(readers.fileB, comparison.maxPixels, deepSamples);
+    if (readers.a == nullptr || readers.b == nullptr || readers.a->Start() != nullptr ||
+        readers.b->Start() != nullptr) {
+        return false;
+    }
+    const RowFacts& a = readers.a->Facts();
+    const RowFacts& b = readers.b->Facts();
+    return a.width == b.width && a.height == b.height && a.wide == b.wide;
+}
+
+enum class Agreement { Agree, Differ, Declined };
+
+// Whether any sample of the pair differs, read up to the first band that
+// does; Declined where a file turns out to be the library's.
+Agreement FindDifference(const Comparison& comparison, const PairReaders& readers, bool twoThreads,
+                         PhaseTotals& phases) {
+    const bool deepSamples = !comparison.ignoreAlpha;
+    const RowFacts& facts = readers.a->Facts();
+    const std::int32_t bandRows = BandRows(facts, twoThreads);
+    BandSource sourceA(*readers.a, deepSamples, bandRows, false);
+    BandSource sourceB(*readers.b, deepSamples, bandRows, twoThreads);
+    const char* reason = nullptr;
+    for (std::uint32_t top = 0; top < facts.height; top += static_cast<std::uint32_t>(bandRows)) {
+        phases.Enter(Phase::Load, RunStep::LoadingA);
+        const Image* a = sourceA.Next(reason);
+        phases.Enter(Phase::Load, RunStep::LoadingB);
+        const Image* b = a == nullptr ? nullptr : sourceB.Next(reason);
+        if (b == nullptr) {
+            return Agreement::Declined;
+        }
+        phases.Enter(Phase::Diff, RunStep::Comparing);
+        if (ImagesDiffer(a, b)) {
+            return Agreement::Differ;
+        }
+        sourceA.Release();
+        sourceB.Release();
+    }
+    phases.Enter(Phase::Load, RunStep::LoadingA);
+    const bool endA = sourceA.Finish() == nullptr;
+    phases.Enter(Phase::Load, RunStep::LoadingB);
+    return endA && sourceB.Finish() == nullptr ? Agreement::Agree : Agreement::Declined;
+}
+
+// Every band compared and the pictures asked for written as they come;
+// false where a file turned out to be the library's.
+bool CompareAllBands(const Comparison& comparison, RunOutputs& outputs, RunHost& host, RunRecord& record,
+                     const PairReaders& readers, bool twoThreads, PhaseTotals& phases) {
+    const RowFacts& a = readers.a->Facts();
+    const RowFacts& b = readers.b->Facts();
+    const std::int32_t pictureRows = BandRows(a, twoThreads) + 2 * ReachOf(comparison);
+    std::unique_ptr<DifferenceStream> difference;
+    if (comparison.diffPath != nullptr) {
+        difference =
+            std::make_unique<DifferenceStream>(comparison, comparison.mode, *outputs.difference, a, pictureRows);
+    }
+    std::unique_ptr<ReportStreams> report;
+    if (outputs.report[kPictureA] != nullptr) {
+        report = std::make_unique<ReportStreams>(comparison, outputs, a, b, pictureRows);
+    }
+    Totals totals;
+    const BandOutputs pictures{difference.get(), report.get()};
+    if (CompareBands(comparison, *readers.a, *readers.b, twoThreads, phases, pictures, totals) != nullptr) {
+        // What was written of the pictures goes too: the run of whole
+        // pictures writes them anew.
+        phases.Stop();
+        if ((difference != nullptr && !difference->Forget()) || (report != nullptr && !report->Forget())) {
+            throw FatalError{Failure::SaveFailed};
+        }
+        return false;
+    }
+    phases.Enter(Phase::Diff, RunStep::Comparing);
+    Decide(comparison, a, b, totals, record);
+    if (difference != nullptr && !record.identical && !record.similar) {
+        phases.Enter(Phase::Save, RunStep::Saving);
+        difference->Place(host);
+    } else {
+        phases.Forget(Phase::Save);
+    }
+    if (report != nullptr && !record.identical) {
+        phases.Pause(RunStep::Reporting);
+        report->Place(host, record, readers.fileA, readers.fileB);
+    }
+    return true;
 }
 
 }  // namespace
@@ -354,45 +406,30 @@ bool CompareStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& 
     if (fileA == nullptr || fileB == nullptr || !Streamable(comparison, outputs)) {
         return false;
     }
-    const bool deepSamples = !comparison.ignoreAlpha;
-    const std::unique_ptr<RowReader> rowReaderA = OpenOwnRowReader(fileA, comparison.maxPixels, deepSamples);
-    const std::unique_ptr<RowReader> rowReaderB = OpenOwnRowReader(fileB, comparison.maxPixels, deepSamples);
-    // Sizes or precisions that differ are for the run of whole pictures to
-    // tell, after it has read both files as it always does.
-    if (rowReaderA == nullptr || rowReaderB == nullptr || rowReaderA->Start() != nullptr ||
-        rowReaderB->Start() != nullptr) {
-        return GiveUp(fileA, fileB, record);
-    }
-    RowReader& readerA = *rowReaderA;
-    RowReader& readerB = *rowReaderB;
-    const RowFacts& a = readerA.Facts();
-    const RowFacts& b = readerB.Facts();
-    if (a.width != b.width || a.height != b.height || a.wide != b.wide) {
+    PairReaders readers{fileA, fileB, nullptr, nullptr};
+    if (!StartReaders(comparison, readers)) {
         return GiveUp(fileA, fileB, record);
     }
     PhaseTotals phases(record);
-    std::unique_ptr<DifferenceStream> difference;
-    if (comparison.diffPath != nullptr) {
-        difference = std::make_unique<DifferenceStream>(comparison, *outputs.difference, a,
-                                                        BandRows(a, twoThreads) + 2 * ReachOf(comparison));
-    }
-    Totals totals;
-    if (CompareBands(comparison, readerA, readerB, twoThreads, phases, difference.get(), totals) != nullptr) {
-        // A file that turned out to be one for the library: what was
-        // written of the difference picture goes too.
-        phases.Stop();
-        if (difference != nullptr && !difference->Forget()) {
-            throw FatalError{Failure::SaveFailed};
+    if (outputs.report[kPictureA] != nullptr) {
+        // A pair that agrees writes no report pictures, so its first band
+        // that differs is looked for first; only a pair that differs is
+        // read again from its start, its pictures written as it goes.
+        const Agreement agreement = FindDifference(comparison, readers, twoThreads, phases);
+        if (agreement == Agreement::Agree) {
+            phases.Enter(Phase::Diff, RunStep::Comparing);
+            Decide(comparison, readers.a->Facts(), readers.b->Facts(), Totals{}, record);
+            return true;
         }
-        return GiveUp(fileA, fileB, record);
+        std::rewind(fileA);
+        std::rewind(fileB);
+        if (agreement == Agreement::Declined || !StartReaders(comparison, readers)) {
+            phases.Stop();
+            return GiveUp(fileA, fileB, record);
+        }
     }
-    phases.Enter(Phase::Diff, RunStep::Comparing);
-    Decide(comparison, a, b, totals, record);
-    if (difference != nullptr && !record.identical && !record.similar) {
-        phases.Enter(Phase::Save, RunStep::Saving);
-        difference->Place(host);
-    } else {
-        phases.Forget(Phase::Save);
+    if (!CompareAllBands(comparison, outputs, host, record, readers, twoThreads, phases)) {
+        return GiveUp(fileA, fileB, record);
     }
     return true;
 }

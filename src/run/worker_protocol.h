@@ -62,6 +62,7 @@ struct WireComparison {
     bool ignoreAlpha;
     bool measure;
     bool readSideBySide;
+    bool wholePictures;
     bool difference;  // a difference picture is asked for (PNG: served pairs write no other)
     bool report;      // so are the report's pictures
     int tolerance;
@@ -82,7 +83,7 @@ inline bool ToWire(const Comparison& comparison, WireComparison& wire) {
         return false;
     }
     wire = WireComparison{comparison.mode, comparison.maxPixels, comparison.ignoreAlpha, comparison.measure,
-                          comparison.readSideBySide, comparison.diffPath != nullptr,
+                          comparison.readSideBySide, comparison.wholePictures, comparison.diffPath != nullptr,
                           comparison.reportPictures[kPictureA] != nullptr, scope.tolerance, scope.maxDiffering,
                           scope.maxAsShare, scope.maxPercent, scope.yiq, scope.threshold, scope.antialiasing,
                           static_cast<std::uint32_t>(scope.ignored.size()), {}};
@@ -102,6 +103,7 @@ inline Comparison FromWire(const WireComparison& wire) {
     comparison.ignoreAlpha = wire.ignoreAlpha;
     comparison.measure = wire.measure;
     comparison.readSideBySide = wire.readSideBySide;
+    comparison.wholePictures = wire.wholePictures;
     Scope& scope = comparison.scope;
     scope.ignored.assign(wire.regions, wire.regions + std::min<std::size_t>(wire.regionCount, kWireRegions));
     scope.tolerance = wire.tolerance;

@@ -42,9 +42,10 @@ std::string EndToEnd::Answer(const std::string& a, const std::string& b, std::ve
                              bool whole) const {
     options.insert(options.begin(), {Path(a), Path(b)});
     if (whole) {
-        options.push_back("--report=" + Path("report"));
+        setenv("GLIMRA_WHOLE_PICTURES", "1", 1);
     }
     const ProcessResult result = Run(options);
+    unsetenv("GLIMRA_WHOLE_PICTURES");
     std::string output = std::regex_replace(result.output, std::regex("\"(name|a|b|diff)\":\"[^\"]*\""), "");
     output = std::regex_replace(output, std::regex(",\"milliseconds\":[0-9.]+"), "");
     return std::to_string(result.exitStatus) + " " + Normalised(output);

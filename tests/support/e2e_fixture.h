@@ -21,7 +21,7 @@ protected:
     ProcessResult Run(const std::vector<std::string>& args, const ProcessLimits& limits = {}) const;
     // The status and output of comparing files `a` and `b` of this test's
     // directory, with file names and times taken out; `whole`: as whole
-    // pictures, which a report asks for (the oracle of streamed runs).
+    // pictures (GLIMRA_WHOLE_PICTURES), the oracle of streamed runs.
     std::string Answer(const std::string& a, const std::string& b, std::vector<std::string> options,
                        bool whole = false) const;
 
