@@ -1,7 +1,10 @@
-// Pairs of PNG files are compared as streams of rows, a band at a time.
-// Their oracle is the run of whole pictures (GLIMRA_WHOLE_PICTURES): the
-// answers, counts, boxes and difference pictures must be the same. The same pictures stored interlaced must answer alike too.
+// Pairs are compared as streams of rows, a band at a time. Their oracle is
+// the run of whole pictures (GLIMRA_WHOLE_PICTURES): the answers, counts,
+// boxes and pictures written must be the same. The same pictures stored
+// interlaced must answer alike too.
 #include "support/e2e_fixture.h"
+
+#include <FreeImage.h>
 
 #include <filesystem>
 #include <random>
@@ -49,6 +52,27 @@ protected:
                                                Adam7Scanlines(a, width, height, 8 * kind.bytesPerPixel, rows0), kind.chunks, 1));
         WriteFileBytes(Path("ib.png"), MakePng(width, height, kind.depth, kind.colourType,
                                                Adam7Scanlines(b, width, height, 8 * kind.bytesPerPixel, rows0), kind.chunks, 1));
+    }
+
+    // The answer and the report's four pictures of A against B with
+    // `options`, streamed and as whole pictures, are the same.
+    void ExpectReportAsWholePicturesGive(const std::string& a, const std::string& b,
+                                         const std::vector<std::string>& options, const std::string& what) {
+        std::filesystem::remove_all(Path("streamed"));
+        std::filesystem::remove_all(Path("whole"));
+        std::vector<std::string> streamed = options;
+        streamed.push_back("--report=" + Path("streamed"));
+        std::vector<std::string> whole = options;
+        whole.push_back("--report=" + Path("whole"));
+        ASSERT_EQ(Answer(a, b, streamed), Answer(a, b, whole, true)) << what;
+        for (const char* picture : {"0-a.png", "0-b.png", "0-difference.png", "0-highlight.png"}) {
+            const std::string inStream = Path("streamed/pictures/") + picture;
+            ASSERT_EQ(FileExists(inStream), FileExists(Path("whole/pictures/") + picture)) << what << " " << picture;
+            if (FileExists(inStream)) {
+                EXPECT_EQ(ReadPicture(inStream).bytes, ReadPicture(Path("whole/pictures/") + picture).bytes)
+                    << what << " " << picture;
+            }
+        }
     }
 };
 
@@ -152,40 +176,53 @@ TEST_F(StreamedPairs, ReportPicturesAreThoseOfWholePictures) {
         {"rgba16", 16, 6, 8, ""},
         {"palette-alpha", 8, 3, 1, palette + PngChunk("tRNS", std::string("\xFF\x80", 2))},
     };
-    const auto samePictures = [&](const std::string& a, const std::string& b, const std::vector<std::string>& options,
-                                  const std::string& what) {
-        std::filesystem::remove_all(Path("streamed"));
-        std::filesystem::remove_all(Path("whole"));
-        std::vector<std::string> streamed = options;
-        streamed.push_back("--report=" + Path("streamed"));
-        std::vector<std::string> whole = options;
-        whole.push_back("--report=" + Path("whole"));
-        ASSERT_EQ(Answer(a, b, streamed), Answer(a, b, whole, true)) << what;
-        for (const char* picture : {"0-a.png", "0-b.png", "0-difference.png", "0-highlight.png"}) {
-            const std::string inStream = Path("streamed/pictures/") + picture;
-            ASSERT_EQ(FileExists(inStream), FileExists(Path("whole/pictures/") + picture)) << what << " " << picture;
-            if (FileExists(inStream)) {
-                EXPECT_EQ(ReadPicture(inStream).bytes, ReadPicture(Path("whole/pictures/") + picture).bytes)
-                    << what << " " << picture;
-            }
-        }
-    };
     for (const Kind& kind : kinds) {
         MakePair(kind, 300, 700);
         for (const auto& options : std::vector<std::vector<std::string>>{
                  {"--json"}, {"--json", "--threshold=0.1", "--antialiasing"}, {"--ignore=60x150+10+50", "-x"}}) {
-            samePictures("a.png", "b.png", options, std::string(kind.name) + " " + options.back());
+            ExpectReportAsWholePicturesGive("a.png", "b.png", options, std::string(kind.name) + " " + options.back());
         }
     }
     Pixels24 last = PatternPixels(300, 700, 3);
     SavePicture(Path("c.png"), last);
     last.At(299, 699)[1] ^= 1;
     SavePicture(Path("d.png"), last);
-    samePictures("c.png", "d.png", {"--json"}, "the last row");
-    samePictures("c.png", "c.png", {"--json"}, "a file given twice");
+    ExpectReportAsWholePicturesGive("c.png", "d.png", {"--json"}, "the last row");
+    ExpectReportAsWholePicturesGive("c.png", "c.png", {"--json"}, "a file given twice");
     EXPECT_FALSE(FileExists(Path("streamed/pictures/0-a.png")));
-    samePictures("a.png", "a2.png", {"--json"}, "the same pixels in other bytes");
+    ExpectReportAsWholePicturesGive("a.png", "a2.png", {"--json"}, "the same pixels in other bytes");
     EXPECT_FALSE(FileExists(Path("streamed/pictures/0-a.png")));
+}
+
+// A picture the library reads comes as rows from its frame: TIFF against
+// TIFF and against PNG, with alpha and with 16-bit samples, answers as
+// whole pictures do, its difference picture and report included.
+TEST_F(StreamedPairs, LibraryPicturesAnswerAsWholePicturesDo) {
+    GLIMRA_TEST_NEEDS("picture-library");
+    const auto toTiff = [&](const std::string& png, const std::string& tiff) {
+        FIBITMAP* bitmap = FreeImage_Load(FIF_PNG, Path(png).c_str(), PNG_IGNOREGAMMA);
+        ASSERT_NE(bitmap, nullptr) << png;
+        ASSERT_TRUE(FreeImage_Save(FIF_TIFF, bitmap, Path(tiff).c_str(), 0)) << tiff;
+        FreeImage_Unload(bitmap);
+    };
+    const std::vector<Kind> kinds = {{"rgb", 8, 2, 3, ""}, {"rgba", 8, 6, 4, ""}, {"rgba16", 16, 6, 8, ""}};
+    for (const Kind& kind : kinds) {
+        MakePair(kind, 300, 700);
+        toTiff("a.png", "a.tif");
+        toTiff("b.png", "b.tif");
+        for (const auto& [first, second] :
+             std::vector<std::pair<std::string, std::string>>{{"a.tif", "b.tif"}, {"a.png", "b.tif"}, {"a.tif", "b.png"}}) {
+            const std::string what = std::string(kind.name) + " " + first + " " + second;
+            for (const auto& options : std::vector<std::vector<std::string>>{
+                     {"--json"}, {"-v"}, {"--json", "--threshold=0.1", "--antialiasing"}}) {
+                EXPECT_EQ(Answer(first, second, options), Answer(first, second, options, true)) << what;
+            }
+            std::remove(Path("d.png").c_str());
+            ASSERT_EQ(Answer(first, second, {Path("d.png")}), Answer(first, second, {Path("wd.png")}, true)) << what;
+            EXPECT_EQ(ReadPicture(Path("d.png")).bytes, ReadPicture(Path("wd.png")).bytes) << what;
+            ExpectReportAsWholePicturesGive(first, second, {"--json"}, what);
+        }
+    }
 }
 
 }  // namespace

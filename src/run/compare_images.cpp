@@ -121,13 +121,14 @@ OpenedFiles OpenBoth(const Comparison& comparison, RunHost& host, RunRecord& rec
     return opened;
 }
 
-// Files of our own formats are compared as streams of rows where the run
-// allows; false where it takes whole pictures.
+// Pairs are compared as streams of rows where the run allows (a picture
+// the library reads is handed on from its frame); false where it takes
+// whole pictures.
 bool CompareAsStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& host, RunRecord& record,
                       const RunImages& images, const OpenedFiles& opened) {
     std::FILE* fileA = images.fileA.get();
     std::FILE* fileB = images.fileB.get();
-    if (fileA == nullptr || opened.libraryForA || opened.libraryForB || comparison.wholePictures) {
+    if (fileA == nullptr || comparison.wholePictures) {
         return false;
     }
     if (opened.sameBytes) {

@@ -8,6 +8,7 @@
 #include "diff/perceptual.h"
 #include "diff/scope.h"
 #include "image/image_file.h"
+#include "image/frame_row_reader.h"
 #include "image/own_readers.h"
 #include "platform/platform.h"
 #include "run/band_source.h"
@@ -308,15 +309,19 @@ struct PairReaders {
     std::unique_ptr<RowReader> b;
 };
 
-// False where either file is not for our readers, or the sizes or
-// precisions differ: those are for the run of whole pictures to tell,
-// after it has read both files as it always does.
-bool StartReaders(const Comparison& comparison, PairReaders& readers) {
+// False where a reader declines, or the sizes or precisions differ: those
+// are for the run of whole pictures to tell, after it has read both files
+// as it always does. A picture the library reads is read whole here.
+bool StartReaders(const Comparison& comparison, PairReaders& readers, PhaseTotals& phases) {
     const bool deepSamples = !comparison.ignoreAlpha;
-    readers.a = OpenOwnRowReader(readers.fileA, comparison.maxPixels, deepSamples);
-    readers.b = OpenOwnRowReader(readers.fileB, comparison.maxPixels, deepSamples);
-    if (readers.a == nullptr || readers.b == nullptr || readers.a->Start() != nullptr ||
-        readers.b->Start() != nullptr) {
+    readers.a = OpenRowReader(readers.fileA, comparison.maxPixels, deepSamples);
+    readers.b = OpenRowReader(readers.fileB, comparison.maxPixels, deepSamples);
+    phases.Enter(Phase::Load, RunStep::LoadingA);
+    if (readers.a->Start() != nullptr) {
+        return false;
+    }
+    phases.Enter(Phase::Load, RunStep::LoadingB);
+    if (readers.b->Start() != nullptr) {
         return false;
     }
     const RowFacts& a = readers.a->Facts();
@@ -407,10 +412,11 @@ bool CompareStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& 
         return false;
     }
     PairReaders readers{fileA, fileB, nullptr, nullptr};
-    if (!StartReaders(comparison, readers)) {
+    PhaseTotals phases(record);
+    if (!StartReaders(comparison, readers, phases)) {
+        phases.Stop();
         return GiveUp(fileA, fileB, record);
     }
-    PhaseTotals phases(record);
     if (outputs.report[kPictureA] != nullptr) {
         // A pair that agrees writes no report pictures, so its first band
         // that differs is looked for first; only a pair that differs is
@@ -423,7 +429,7 @@ bool CompareStreams(const Comparison& comparison, RunOutputs& outputs, RunHost& 
         }
         std::rewind(fileA);
         std::rewind(fileB);
-        if (agreement == Agreement::Declined || !StartReaders(comparison, readers)) {
+        if (agreement == Agreement::Declined || !StartReaders(comparison, readers, phases)) {
             phases.Stop();
             return GiveUp(fileA, fileB, record);
         }
