@@ -38,7 +38,7 @@ namespace {
 // microseconds each; but a fresh huge page is 2 MiB the kernel must clear,
 // and on a machine that hands free memory back to its host that costs far
 // more than the faults it saves on a block of a few hundred KiB. The bands
-// of rows that streamed pairs compare (about 256 KiB) stay on the heap:
+// of rows that streamed pairs compare (64 to 256 KiB) stay on the heap:
 // a 320x240 pair took 2.41 ms of CPU with them in huge pages, 2.22 without
 // (cold, bench/paired.py), and 6.4 MiB of memory at its peak, 2.8 without.
 constexpr std::size_t kMappedBufferThreshold = std::size_t{4} << 20;
@@ -56,14 +56,15 @@ std::size_t MappedLength(std::size_t size) {
 namespace {
 
 // Large blocks freed lately, kept mapped for the next large request, up to
-// eight of them. Pages
-// once faulted in cost nothing to use again, while each fresh huge page
-// is zeroed by the kernel first, which on this tool's large pairs was the
-// greater part of their time: the second picture's inflating, the
-// difference picture and its encoding, and the next pair of a worker each
-// take a block of the size they need. Their contents are whatever the
-// last user left, as AllocateBuffer allows. Two decode threads allocate at
-// once, hence the lock.
+// eight of them. Pages once faulted in cost nothing to use again, while
+// each fresh huge page is zeroed by the kernel first. Most pairs now come
+// as bands of rows and never get here; whole pictures remain for pairs of
+// two sizes or of float samples and for the library's pictures, and a
+// worker serving such pairs one after another reuses their blocks: 20
+// pairs of 1080p screenshots of two sizes with a report took 7 % less CPU
+// with blocks kept, measured cold (bench/paired.py). Their contents are
+// whatever the last user left, as AllocateBuffer allows. Two threads may
+// allocate at once, hence the lock.
 class SpareBlocks {
 public:
     // A kept block of at least `length` bytes and at most twice that, cut
