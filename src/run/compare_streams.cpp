@@ -332,34 +332,17 @@ bool StartReaders(const Comparison& comparison, PairReaders& readers, PhaseTotal
 enum class Agreement { Agree, Differ, Declined };
 
 // Whether any sample of the pair differs, read up to the first band that
-// does; Declined where a file turns out to be the library's.
+// does: the bands compared as for the answer alone, with nothing counted
+// and no scope. Declined where a file turns out to be the library's.
 Agreement FindDifference(const Comparison& comparison, const PairReaders& readers, bool twoThreads,
                          PhaseTotals& phases) {
-    const bool deepSamples = !comparison.ignoreAlpha;
-    const RowFacts& facts = readers.a->Facts();
-    const std::int32_t bandRows = BandRows(facts, twoThreads);
-    BandSource sourceA(*readers.a, deepSamples, bandRows, false);
-    BandSource sourceB(*readers.b, deepSamples, bandRows, twoThreads);
-    const char* reason = nullptr;
-    for (std::uint32_t top = 0; top < facts.height; top += static_cast<std::uint32_t>(bandRows)) {
-        phases.Enter(Phase::Load, RunStep::LoadingA);
-        const Image* a = sourceA.Next(reason);
-        phases.Enter(Phase::Load, RunStep::LoadingB);
-        const Image* b = a == nullptr ? nullptr : sourceB.Next(reason);
-        if (b == nullptr) {
-            return Agreement::Declined;
-        }
-        phases.Enter(Phase::Diff, RunStep::Comparing);
-        if (ImagesDiffer(a, b)) {
-            return Agreement::Differ;
-        }
-        sourceA.Release();
-        sourceB.Release();
+    Comparison anySample;
+    anySample.ignoreAlpha = comparison.ignoreAlpha;
+    Totals totals;
+    if (CompareBands(anySample, *readers.a, *readers.b, twoThreads, phases, BandOutputs{}, totals) != nullptr) {
+        return Agreement::Declined;
     }
-    phases.Enter(Phase::Load, RunStep::LoadingA);
-    const bool endA = sourceA.Finish() == nullptr;
-    phases.Enter(Phase::Load, RunStep::LoadingB);
-    return endA && sourceB.Finish() == nullptr ? Agreement::Agree : Agreement::Declined;
+    return totals.differs ? Agreement::Differ : Agreement::Agree;
 }
 
 // Every band compared and the pictures asked for written as they come;
