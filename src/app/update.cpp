@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 
 #include "image/atomic_file.h"
 #include "image/image_file.h"
@@ -11,22 +10,6 @@
 bool WantsUpdate(const BatchPair& pair) {
     return pair.status == PairStatus::Different || (pair.status == PairStatus::Missing && pair.missingA);
 }
-
-namespace {
-
-// All of `in` to `out`; false when a read or a write failed.
-bool CopyBytes(std::FILE* in, std::FILE* out) {
-    std::unique_ptr<char[]> buffer(new char[std::size_t{1} << 16]);
-    std::size_t got = 0;
-    while ((got = std::fread(buffer.get(), 1, std::size_t{1} << 16, in)) > 0) {
-        if (std::fwrite(buffer.get(), 1, got, out) != got) {
-            return false;
-        }
-    }
-    return std::ferror(in) == 0;
-}
-
-}  // namespace
 
 bool AcceptB(const BatchPair& pair, std::string& problem) {
     const std::string failed = "Failed to update " + pair.pathA + ": ";
@@ -45,7 +28,7 @@ bool AcceptB(const BatchPair& pair, std::string& problem) {
         problem = failed + "can't write there";
         return false;
     }
-    if (!CopyBytes(in.get(), out.Stream()) || !KeepFileMode(pair.pathA.c_str(), out.Stream()) || !out.Commit()) {
+    if (!CopyFileBytes(in.get(), out.Stream()) || !KeepFileMode(pair.pathA.c_str(), out.Stream()) || !out.Commit()) {
         problem = failed + "the copy of " + pair.pathB + " could not be written whole; the old file is kept";
         return false;
     }

@@ -259,16 +259,20 @@ bool IsPictureFile(std::FILE* file) {
     return FreeImage().GetFileTypeFromHandle(&io, file, 0) != FIF_UNKNOWN;
 }
 
-void CopyImageFile(std::FILE* source, AtomicFile& file) {
+bool CopyFileBytes(std::FILE* in, std::FILE* out) {
     char buffer[64 * 1024];
-    bool copied = source != nullptr && file.Stream() != nullptr && std::fseek(source, 0, SEEK_SET) == 0;
-    while (copied) {
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, source);
-        copied = std::fwrite(buffer, 1, got, file.Stream()) == got && !std::ferror(source);
-        if (got < sizeof buffer) {
-            break;
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+        if (std::fwrite(buffer, 1, got, out) != got) {
+            return false;
         }
     }
+    return std::ferror(in) == 0;
+}
+
+void CopyImageFile(std::FILE* source, AtomicFile& file) {
+    const bool copied = source != nullptr && file.Stream() != nullptr && std::fseek(source, 0, SEEK_SET) == 0 &&
+                        CopyFileBytes(source, file.Stream());
     if (!file.Close() || !copied) {
         throw FatalError{Failure::SaveFailed};
     }

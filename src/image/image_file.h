@@ -51,6 +51,10 @@ bool NeedsPictureLibrary(std::FILE* input, const char* outputPath);
 // a format the library reads.
 bool IsPictureFile(std::FILE* file);
 
+// The rest of `in`, from where it stands, written to `out`; false when a
+// read or a write failed.
+bool CopyFileBytes(std::FILE* in, std::FILE* out);
+
 // Copies the whole of `source` (an open picture file, read from its
 // start) into `file` and flushes and closes it. Throws FatalError
 // (SaveFailed) on any failure.
