@@ -173,7 +173,6 @@ bool ParseShard(const char* value, std::uint64_t& shard, std::uint64_t& shards) 
            shard >= 1 && shard <= shards;
 }
 
-
 // A decimal number from 0 to 1 ("0.1", ".05", "1"): digits and one point,
 // nothing else, so that no exponent, sign or "nan" passes.
 bool ParseFraction(const char* value, double& fraction) {

@@ -416,12 +416,11 @@ struct PngRowReader::State {
     ZlibInflater inflater;
     bool streamStarted = false;
     // Raw rows, each led by its filter byte, and the row above the first.
-    // `rawRows` is the window, or all the rows where they were inflated at
-    // once (`wholeStream`), `nextRow` then the first not yet converted.
+    // `rawRows` is the window, or all the rows (`allRows`, not null where
+    // they were inflated at once), `nextRow` then the first not yet converted.
     std::unique_ptr<std::uint8_t[]> window;
     std::size_t windowRows = 0;
     std::unique_ptr<std::uint8_t[]> previous;
-    bool wholeStream = false;
     std::uint8_t* rawRows = nullptr;
     std::unique_ptr<std::uint8_t[]> allRows;
     // An interlaced picture's raw rows, gathered from its seven passes.
@@ -625,14 +624,13 @@ bool PngRowReader::State::InflateWhole() {
     }
     input.Skip(spanned);
     remaining = 0;
-    wholeStream = true;
     windowRows = header.height;
     return true;
 }
 
 // The next `count` raw rows, at `rawRows`.
 const char* PngRowReader::State::NextRawRows(std::uint32_t count) {
-    if (wholeStream) {
+    if (allRows != nullptr) {
         rawRows = allRows.get() + std::size_t{nextRow} * (chunks.header.rowBytes + 1);
         nextRow += count;
         return nullptr;
@@ -741,7 +739,7 @@ const char* PngRowReader::State::PrepareRows() {
         windowRows = std::max<std::size_t>(1, std::min<std::size_t>(header.height, kWindowBytes / rowStride));
         window.reset(new (std::nothrow) std::uint8_t[windowRows * rowStride]);
     }
-    if ((window == nullptr && !wholeStream) || previous == nullptr || !inflater.Ready() || !input.Ready()) {
+    if ((window == nullptr && allRows == nullptr) || previous == nullptr || !inflater.Ready() || !input.Ready()) {
         return "no memory for the rows";
     }
     facts.width = header.width;
@@ -889,7 +887,7 @@ const char* PngRowReader::ReadInterlacedRows(std::uint32_t count, const RowsOut&
 
 const char* PngRowReader::Finish() {
     State& s = *state;
-    if (!s.wholeStream) {
+    if (s.allRows == nullptr) {
         if (const char* reason = s.EndStream()) {
             return reason;
         }
