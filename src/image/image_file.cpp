@@ -28,14 +28,20 @@ void RefuseTooManyPixels(std::uint64_t width, std::uint64_t height, std::uint64_
 // Several of the library's loaders go on parsing what a short read left in
 // their buffer (a header read past the end of the file, say), and that was
 // whatever the memory held: the same file gave other sizes and answers
-// from run to run. What the file does not fill is zero, so every run reads
-// the same.
+// from run to run. What the file does not fill of a read up to this size
+// is zero, so every run reads the same. A larger read is left as fread
+// leaves it: some loaders ask for more than their buffer holds (an icon
+// whose header promises 68 KB of pixels, read into 1.6 KB), and zeros
+// there would write far past it where the file itself wrote nothing. The
+// library's pictures start zeroed, so its large reads need no filling.
+constexpr std::size_t kLargestFilledRead = 1024;
+
 unsigned DLL_CALLCONV ReadFromFile(void* buffer, unsigned size, unsigned count, fi_handle handle) {
     // Read as bytes, so that the part of an item the file still holds
     // stays, as fread would leave it.
     const std::size_t wanted = static_cast<std::size_t>(size) * count;
     const std::size_t got = std::fread(buffer, 1, wanted, static_cast<std::FILE*>(handle));
-    if (got < wanted) {
+    if (got < wanted && wanted <= kLargestFilledRead) {
         std::memset(static_cast<char*>(buffer) + got, 0, wanted - got);
     }
     return size == 0 ? 0 : static_cast<unsigned>(got / size);
