@@ -156,19 +156,4 @@ TEST_F(Hostile, MagicNumberFollowedByGarbage) {
     }
 }
 
-// An icon whose header promises far more pixels (68 KB) than the loader
-// allocates for them (1.6 KB), in a file that ends after 28 bytes: the
-// loader asks for those bytes, the file has none, and nothing may be
-// written for them. The loader then makes up a 24x8 picture from its
-// zeroed bitmap, the same on every run, as it does for other cut files.
-// (Under the sanitizers or memcheck, a write past the loader's buffer
-// ends the worker instead of this answer.)
-TEST_F(Hostile, AReadBeyondTheLoadersBufferWritesNothingThere) {
-    GLIMRA_TEST_NEEDS("picture-library");
-    const std::string icon("\0\0\1\0\x18\0\0\0\x10\0\0\0\0\0\x13\x0b\0\0\0\0\0\0\0\0\0\0\0\0", 28);
-    WriteFileBytes(Path("promise.ico"), icon);
-    const ProcessResult result = Run({Path("promise.ico"), Path("promise.ico"), "-v"});
-    EXPECT_EQ(Classify(result, Path("promise.ico")), Outcome::Identical) << result.output;
-}
-
 }  // namespace

@@ -125,6 +125,20 @@ TEST_F(LibraryFaults, TgaCutInsideItsFirstRowStillDiffers) {
     }
 }
 
+// An icon whose header promises far more pixels (68 KB) than the loader
+// allocates for them (1.6 KB), in a file that ends after 28 bytes: the
+// loader asks for those bytes, the file has none, and nothing may be
+// written for them. The loader then makes up a 24x8 picture from its
+// zeroed bitmap, the same on every run, as it does for other cut files
+// (reading memory it never wrote, which memcheck shows). A write past the
+// loader's buffer corrupted the heap instead, and the file failed to load.
+TEST_F(LibraryFaults, AReadBeyondTheLoadersBufferWritesNothingThere) {
+    WriteFileBytes(Path("promise.ico"), FromHex("0000010018000000100000000000130b000000000000000000000000"));
+    const ProcessResult result = Run({Path("promise.ico"), Path("promise.ico"), "-v"});
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(Normalised(result.output), "Load source images took T ms\nImages are identical\nPerform diff took T ms\n");
+}
+
 // The files of another project's test suite that the library misbehaves
 // on, from the shared folder beside this repository (skipped without it).
 std::string SharedFault(const char* name) { return std::string(GLIMRA_LIBRARY_FAULTS_DIR) + "/" + name; }
