@@ -40,6 +40,7 @@ public:
 
 private:
     std::unique_ptr<inflate_state> state;
+    std::uint32_t adler = 1;  // of the bytes made so far
     bool headerChecked = false;
     bool ended = false;
     bool broken = false;
