@@ -19,7 +19,7 @@ constexpr std::uint32_t kMaxSide = 1000000;
 // inflated into a window of about this size (at least one row): both stay
 // in the processor's cache between the inflating and the converting.
 constexpr std::size_t kInputBytes = std::size_t{64} << 10;
-constexpr std::size_t kWindowBytes = std::size_t{128} << 10;
+constexpr std::size_t kWindowBytes = std::size_t{512} << 10;
 // Image data that inflates to at most this much, and whose file is all in
 // the input buffer, is inflated at once by libdeflate: building ISA-L's
 // tables for each stream costs more than its speed saves on so little.
