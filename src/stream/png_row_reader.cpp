@@ -17,7 +17,9 @@ namespace {
 constexpr std::uint32_t kMaxSide = 1000000;
 // The file is read through a buffer of this size, and the rows are
 // inflated into a window of about this size (at least one row): both stay
-// in the processor's cache between the inflating and the converting.
+// in the processor's cache between the inflating and the converting. Each
+// call into ISA-L ends by copying 32 KiB of history, so the window is
+// large beside that.
 constexpr std::size_t kInputBytes = std::size_t{64} << 10;
 constexpr std::size_t kWindowBytes = std::size_t{512} << 10;
 // Image data that inflates to at most this much, and whose file is all in
