@@ -79,13 +79,11 @@ std::size_t ZlibInflater::Inflate(std::uint8_t* out, std::size_t room) {
     adler = static_cast<std::uint32_t>(libdeflate_adler32(adler, out, made));
     if (result >= 0 && state->block_state == ISAL_BLOCK_FINISH && state->crc_flag == ISAL_DEFLATE) {
         // The last block is done: ISA-L reads the trailer from where the
-        // deflate data ended (its bit buffer, then the input, also across
-        // pieces) and holds it against our sum.
+        // deflate data ended (its bit buffer, then the input) and holds it
+        // against our sum; a trailer not all given yet, in the calls after.
         state->crc = adler;
         state->crc_flag = ISAL_ZLIB_NO_HDR_VER;
         state->block_state = ISAL_CHECKSUM_CHECK;
-    }
-    if (result >= 0 && state->block_state == ISAL_CHECKSUM_CHECK) {
         result = isal_inflate(state.get());
     }
     broken = result < 0;
