@@ -77,7 +77,7 @@ TEST(ZlibInflater, JudgesTheTrailerWhereverThePiecesEnd) {
             EXPECT_TRUE(more.ended);
             EXPECT_EQ(more.consumed, stream.size());
 
-            // Every byte of the trailer counts, and so does every byte made.
+            // Every byte of the trailer counts.
             for (std::size_t at = stream.size() - 4; at < stream.size(); ++at) {
                 std::vector<std::uint8_t> damaged = stream;
                 damaged[at] ^= 0x10;

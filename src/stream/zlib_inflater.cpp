@@ -43,7 +43,7 @@ ZlibInflater::ZlibInflater() : state(new (std::nothrow) inflate_state) {
     if (state != nullptr) {
         // Raw deflate: the header is checked in Give, and the Adler-32 of
         // what is made is summed by libdeflate, twice as fast as ISA-L's
-        // own (a tenth of a large screenshot's inflating time).
+        // own (an eighth of a large screenshot's inflating time).
         isal_inflate_init(state.get());
         state->crc_flag = ISAL_DEFLATE;
     }
