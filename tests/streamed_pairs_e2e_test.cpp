@@ -114,6 +114,46 @@ TEST_F(StreamedPairs, EveryKindAndOptionAnswersAsWholePicturesDo) {
     }
 }
 
+// Bands whose rows are stored alike are skipped only where the files turn
+// them into the same rows: not where one file keys a colour transparent
+// or picks other palette entries for the same indices. Streamed (large
+// enough) and inflated at once, on one thread and on two.
+TEST_F(StreamedPairs, RowsStoredAlikeDifferWhereTheFilesTurnThemApart) {
+    const auto filtered = [](const std::string& raw, std::size_t row, std::size_t bpp) {
+        return FilterRows(raw, row, bpp, [](std::size_t y) { return static_cast<int>(y % 5); });
+    };
+    for (const int height : {40, 1400}) {
+        SCOPED_TRACE(height);
+        const std::size_t width = 300;
+        std::string rgb(width * height * 3, '\0');
+        std::string indices(width * height, '\0');
+        for (std::size_t i = 0; i < rgb.size(); ++i) {
+            rgb[i] = static_cast<char>(i * 7 % 251);
+            indices[i / 3] = static_cast<char>(i % 4);
+        }
+        // The key is the colour of the last pixel only.
+        const std::string key = {'\0', rgb[rgb.size() - 3], '\0', rgb[rgb.size() - 2], '\0', rgb[rgb.size() - 1]};
+        const std::string rows = filtered(rgb, width * 3, 3);
+        WriteFileBytes(Path("plain.png"), MakePng(width, height, 8, 2, rows));
+        WriteFileBytes(Path("keyed.png"), MakePng(width, height, 8, 2, rows, PngChunk("tRNS", key)));
+        const std::string paletteRows = filtered(indices, width, 1);
+        const std::string palette = "\x10\x20\x30\x40\x50\x60\x70\x80\x90\xA0\xB0\xC0";
+        WriteFileBytes(Path("p1.png"), MakePng(width, height, 8, 3, paletteRows, PngChunk("PLTE", palette)));
+        std::string other = palette;
+        other[11] = '\x00';
+        WriteFileBytes(Path("p2.png"), MakePng(width, height, 8, 3, paletteRows, PngChunk("PLTE", other)));
+        for (const auto& [a, b] : std::vector<std::pair<std::string, std::string>>{{"plain.png", "keyed.png"},
+                                                                                   {"p1.png", "p2.png"}}) {
+            for (const auto& options : std::vector<std::vector<std::string>>{{"--json"}, {"-v"}}) {
+                const std::string streamed = Answer(a, b, options);
+                EXPECT_EQ(streamed, Answer(a, b, options, true)) << a << " " << b;
+                EXPECT_NE(streamed.find(options[0] == "-v" ? "Images differ" : "different"), std::string::npos)
+                    << streamed;
+            }
+        }
+    }
+}
+
 // BMP (bottom-up and top-down) and JPEG pairs are streamed too, and so are
 // a pair of two formats and a file given twice.
 TEST_F(StreamedPairs, BmpJpegAndMixedPairsAnswerAsWholePicturesDo) {

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
-Band::Band(const RowFacts& facts, bool deepSamples, std::int32_t rows)
+Band::Band(const RowFacts& facts, bool deepSamples, std::int32_t rows, std::size_t storedRoomBytes)
     : image(CreateImage(static_cast<std::int32_t>(facts.width), rows)), fullRows(rows) {
     const auto width = static_cast<std::int32_t>(facts.width);
     image->storesAlpha = deepSamples && facts.transparency;
@@ -14,7 +15,11 @@ Band::Band(const RowFacts& facts, bool deepSamples, std::int32_t rows)
         image->samples = Samples::Bits16;
         image->deep = AllocatePlane(DeepPlaneSize(width, rows, Samples::Bits16));
     }
-    if ((facts.alphaRows && image->alpha == nullptr) || (facts.wide && image->deep == nullptr)) {
+    if (storedRoomBytes > 0) {
+        storedRoom.reset(new (std::nothrow) std::uint8_t[storedRoomBytes]);
+    }
+    if ((facts.alphaRows && image->alpha == nullptr) || (facts.wide && image->deep == nullptr) ||
+        (storedRoomBytes > 0 && storedRoom == nullptr)) {
         DestroyImage(image);
         FailOutOfMemory(width, rows);
     }
@@ -58,11 +63,22 @@ void Band::CopyRows(const Band& source, std::int32_t from, std::int32_t count) {
     }
 }
 
-BandSource::BandSource(RowReader& rowReader, bool deepSamples, std::int32_t rows, bool ahead, std::int32_t carried)
+namespace {
+
+// What a band's stored rows need, where it is read in two steps.
+std::size_t StoredRoomBytes(const RowReader& reader, bool twoSteps, std::int32_t rows) {
+    return twoSteps ? reader.StoredRoomBytes(static_cast<std::uint32_t>(rows)) : 0;
+}
+
+}  // namespace
+
+BandSource::BandSource(RowReader& rowReader, bool deepSamples, std::int32_t rows, bool ahead, std::int32_t carried,
+                       bool stored)
     : reader(rowReader), height(static_cast<std::int32_t>(rowReader.Facts().height)), bandRows(rows),
-      carriedRows(carried),
-      bands{Band(rowReader.Facts(), deepSamples, rows + carried),
-            Band(rowReader.Facts(), deepSamples, ahead ? rows + carried : 1)} {
+      carriedRows(carried), twoSteps(stored && carried == 0 && rowReader.StoredForm() != 0),
+      bands{Band(rowReader.Facts(), deepSamples, rows + carried, StoredRoomBytes(rowReader, twoSteps, rows)),
+            Band(rowReader.Facts(), deepSamples, ahead ? rows + carried : 1,
+                 StoredRoomBytes(rowReader, twoSteps && ahead, rows))} {
     if (ahead) {
         thread = std::thread([this] { ReadAhead(); });
     }
@@ -86,6 +102,16 @@ const char* BandSource::Read(Band& band, const Band& before, std::int32_t top) {
         band.CopyRows(before, before.image->height - carried, carried);
     }
     const std::int32_t rows = std::min(bandRows, height - top);
+    if (twoSteps) {
+        const bool turn = turnAsRead;
+        if (turn) {
+            band.SetRows(rows);
+        }
+        const RowsOut out = band.Out();
+        band.storedCount = turn ? 0 : rows;
+        return reader.ReadStoredRows(static_cast<std::uint32_t>(rows), band.storedRoom.get(), band.stored,
+                                     turn ? &out : nullptr);
+    }
     band.SetRows(carried + rows);
     return reader.ReadRows(static_cast<std::uint32_t>(rows), band.Out(carried));
 }
@@ -121,25 +147,41 @@ void BandSource::ReadAhead() {
     changed.notify_all();
 }
 
-const Image* BandSource::Next(const char*& why) {
+bool BandSource::Advance(const char*& why) {
     const std::int32_t top = nextTop;
     nextTop += bandRows;
     if (!thread.joinable()) {
         why = Read(bands[0], bands[0], top);
-        return why == nullptr ? bands[0].image : nullptr;
+        return why == nullptr;
     }
-    const int room = static_cast<int>((top / bandRows) % 2);
+    const int room = CurrentRoom();
     std::unique_lock<std::mutex> hold(lock);
     changed.wait(hold, [&] { return ready[room] || reason != nullptr; });
     why = ready[room] ? nullptr : reason;
-    return ready[room] ? bands[room].image : nullptr;
+    return ready[room];
+}
+
+// Stored rows are turned here, once, on the thread that wants them.
+const Image* BandSource::Picture() {
+    Band& band = bands[CurrentRoom()];
+    if (band.storedCount > 0) {
+        band.SetRows(band.storedCount);
+        reader.ConvertStoredRows(band.stored, static_cast<std::uint32_t>(band.storedCount), band.Out());
+        band.storedCount = 0;
+    }
+    return band.image;
+}
+
+// The room of the band Advance reached.
+int BandSource::CurrentRoom() const {
+    return thread.joinable() ? static_cast<int>(((nextTop - bandRows) / bandRows) % 2) : 0;
 }
 
 void BandSource::Release() {
     if (!thread.joinable()) {
         return;
     }
-    const int room = static_cast<int>(((nextTop - bandRows) / bandRows) % 2);
+    const int room = CurrentRoom();
     {
         const std::lock_guard<std::mutex> hold(lock);
         ready[room] = false;

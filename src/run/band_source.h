@@ -4,8 +4,11 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -13,10 +16,12 @@
 #include "stream/row_reader.h"
 
 // A band of rows of one picture. Its planes hold what the reader delivers
-// beside the 24-bit form.
+// beside the 24-bit form; read in two steps, its `storedRoom` holds the
+// rows as stored (`storedRoomBytes` of them), and `stored` says where they
+// are, until they are turned into `image`.
 class Band {
 public:
-    Band(const RowFacts& facts, bool deepSamples, std::int32_t rows);
+    Band(const RowFacts& facts, bool deepSamples, std::int32_t rows, std::size_t storedRoomBytes = 0);
     ~Band();
     Band(const Band&) = delete;
     Band& operator=(const Band&) = delete;
@@ -31,6 +36,9 @@ public:
     void CopyRows(const Band& source, std::int32_t from, std::int32_t count);
 
     Image* image;
+    std::unique_ptr<std::uint8_t[]> storedRoom;
+    StoredRows stored;
+    std::int32_t storedCount = 0;  // rows in `stored` not yet turned
 
 private:
     std::int32_t fullRows;
@@ -43,18 +51,35 @@ private:
 //
 // With `carriedRows`, each band begins with up to that many rows of the
 // band before it, for a measure that looks beyond a row's neighbours.
+// Otherwise, `stored`, a reader with a stored form reads each band in two
+// steps (RowReader::StoredForm): the band's stored rows first, turned only
+// when Picture asks for them, on the thread that asks.
 class BandSource {
 public:
-    BandSource(RowReader& reader, bool deepSamples, std::int32_t bandRows, bool ahead, std::int32_t carriedRows = 0);
+    BandSource(RowReader& reader, bool deepSamples, std::int32_t bandRows, bool ahead, std::int32_t carriedRows = 0,
+               bool stored = false);
     ~BandSource();
     BandSource(const BandSource&) = delete;
     BandSource& operator=(const BandSource&) = delete;
 
-    // The next band, or null with `reason` saying why the file is declined.
-    const Image* Next(const char*& reason);
-    // The picture row of row 0 of the band Next gave.
+    // On to the next band; false with `reason` saying why the file is
+    // declined.
+    bool Advance(const char*& reason);
+    // The band Advance reached: its rows as stored (read in two steps),
+    // and as a picture.
+    const StoredRows& Stored() const { return Current().stored; }
+    const Image* Picture();
+    // Whether bands read from now on are turned as they are read, on the
+    // thread that reads them, or only when Picture asks (at first).
+    void TurnAsRead(bool turn) { turnAsRead = turn; }
+    // The picture row of row 0 of that band, and how many rows it has.
     std::int32_t Top() const { return nextTop - bandRows - Carried(nextTop - bandRows); }
-    // Done with the band Next gave: its room may take the one after next.
+    std::int32_t Rows() const {
+        const std::int32_t top = nextTop - bandRows;
+        return std::min(bandRows, height - top) + Carried(top);
+    }
+    // Done with the band Advance reached: its room may take the one after
+    // next.
     void Release();
     // After the last band: what the reader's Finish said.
     const char* Finish();
@@ -64,13 +89,17 @@ private:
     std::int32_t Carried(std::int32_t top) const { return std::min(carriedRows, top); }
     const char* Read(Band& band, const Band& before, std::int32_t top);
     void ReadAhead();
+    int CurrentRoom() const;
+    const Band& Current() const { return bands[CurrentRoom()]; }
 
     RowReader& reader;
     const std::int32_t height;
     const std::int32_t bandRows;
     const std::int32_t carriedRows;
+    const bool twoSteps;
+    std::atomic<bool> turnAsRead{false};
     Band bands[2];
-    std::int32_t nextTop = 0;  // the first row of the band Next gives
+    std::int32_t nextTop = 0;  // the first new row of the band Advance reaches next
     // Shared with the thread, under `lock`.
     std::mutex lock;
     std::condition_variable changed;

@@ -197,6 +197,25 @@ std::vector<std::uint8_t> ClassesRoom(const Comparison& comparison, const RowFac
     return std::vector<std::uint8_t>(std::size_t{facts.width} * static_cast<std::size_t>(bandRows));
 }
 
+// Only whether the pixels differ, and by how much, is asked of the bands:
+// a band whose rows are stored alike in both files is the same band. No
+// measure that counts compared pixels or looks past a band's rows, and no
+// picture to write, which would need every band's rows.
+bool AlikeBandsSkipped(const Comparison& comparison, const BandOutputs& outputs, const RowReader& readerA,
+                       const RowReader& readerB) {
+    return !comparison.scope.Active() && outputs.difference == nullptr && outputs.report == nullptr &&
+           readerA.StoredForm() != 0 && readerA.StoredForm() == readerB.StoredForm();
+}
+
+bool SameStoredRows(const StoredRows& a, const StoredRows& b, std::int32_t rows) {
+    for (std::size_t y = 0; y < static_cast<std::size_t>(rows); ++y) {
+        if (std::memcmp(a.first + y * a.stride, b.first + y * b.stride, a.bytes) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Why the streams could not be compared (the run of whole pictures takes
 // over), or null once every band is compared or the answer is known.
 const char* CompareBands(const Comparison& comparison, RowReader& readerA, RowReader& readerB,
@@ -206,26 +225,42 @@ const char* CompareBands(const Comparison& comparison, RowReader& readerA, RowRe
     const auto height = static_cast<std::int32_t>(facts.height);
     const std::int32_t bandRows = BandRows(facts, twoThreads);
     const std::int32_t reach = ReachOf(comparison);
-    BandSource sourceA(readerA, deepSamples, bandRows, false, 2 * reach);
-    BandSource sourceB(readerB, deepSamples, bandRows, twoThreads, 2 * reach);
+    const bool skipAlike = AlikeBandsSkipped(comparison, outputs, readerA, readerB);
+    BandSource sourceA(readerA, deepSamples, bandRows, false, 2 * reach, skipAlike);
+    BandSource sourceB(readerB, deepSamples, bandRows, twoThreads, 2 * reach, skipAlike);
     std::vector<std::uint8_t> classes = ClassesRoom(comparison, facts, bandRows + 2 * reach, outputs);
     const bool answerAlone = AnswerAlone(comparison);
     const char* reason = nullptr;
     std::int32_t decided = 0;
     for (std::int32_t top = 0; top < height; top += bandRows) {
         phases.Enter(Phase::Load, RunStep::LoadingA);
-        const Image* a = sourceA.Next(reason);
-        if (a == nullptr) {
+        if (!sourceA.Advance(reason)) {
             return reason;
         }
         phases.Enter(Phase::Load, RunStep::LoadingB);
-        const Image* b = sourceB.Next(reason);
-        if (b == nullptr) {
+        if (!sourceB.Advance(reason)) {
             return reason;
         }
         phases.Enter(Phase::Diff, RunStep::Comparing);
-        const DecidedRows rows = RowsToDecide(sourceA.Top(), sourceA.Top() + a->height, height, reach, decided);
+        const DecidedRows rows = RowsToDecide(sourceA.Top(), sourceA.Top() + sourceA.Rows(), height, reach, decided);
         decided += rows.count;
+        if (skipAlike) {
+            // Bands that differ come in runs: after one, the next are
+            // turned as they are read, which is cheaper than later.
+            const bool alike = SameStoredRows(sourceA.Stored(), sourceB.Stored(), sourceA.Rows());
+            sourceA.TurnAsRead(!alike);
+            sourceB.TurnAsRead(!alike);
+            if (alike) {
+                sourceA.Release();
+                sourceB.Release();
+                continue;
+            }
+        }
+        phases.Enter(Phase::Load, RunStep::LoadingA);
+        const Image* a = sourceA.Picture();
+        phases.Enter(Phase::Load, RunStep::LoadingB);
+        const Image* b = sourceB.Picture();
+        phases.Enter(Phase::Diff, RunStep::Comparing);
         std::uint8_t* bandClasses = classes.empty() ? nullptr : classes.data();
         const bool rowsDiffer = CompareBand(comparison, a, b, rows, totals, bandClasses);
         if (answerAlone && Decided(comparison, totals)) {
@@ -270,7 +305,7 @@ const char* ReadToEnd(RowReader& reader, bool deepSamples) {
     BandSource source(reader, deepSamples, bandRows, false);
     const char* reason = nullptr;
     for (std::uint32_t top = 0; top < reader.Facts().height; top += static_cast<std::uint32_t>(bandRows)) {
-        if (source.Next(reason) == nullptr) {
+        if (!source.Advance(reason)) {
             return reason;
         }
         source.Release();

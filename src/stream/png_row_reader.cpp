@@ -442,10 +442,10 @@ struct PngRowReader::State {
     bool InflateWhole();
     std::size_t GatherImageData(const std::uint8_t* rest, std::size_t size, std::vector<std::uint8_t>& joined,
                                 ByteSpan& data);
-    const char* NextRawRows(std::uint32_t count);
+    const char* NextRawRows(std::uint32_t count, std::uint8_t* room);
     const char* EndStream();
-    const char* UnfilterAndConvert(std::uint32_t count, const RowsOut& out);
-    const char* ConvertRows(const std::uint8_t* row, std::size_t rowIndex, const RowsOut& out);
+    const char* UnfilterAndConvert(std::uint32_t count, const RowsOut* out);
+    const char* ConvertRows(const std::uint8_t* row, std::size_t rowIndex, const RowsOut& out) const;
     const char* PrepareRows();
     const char* ReadPass(const std::uint32_t (&pass)[4]);
     const char* Deinterlace();
@@ -635,15 +635,16 @@ bool PngRowReader::State::InflateWhole() {
     return true;
 }
 
-// The next `count` raw rows, at `rawRows`.
-const char* PngRowReader::State::NextRawRows(std::uint32_t count) {
+// The next `count` raw rows, at `rawRows`: in `room`, unless all the rows
+// are inflated already.
+const char* PngRowReader::State::NextRawRows(std::uint32_t count, std::uint8_t* room) {
     if (allRows != nullptr) {
         rawRows = allRows.get() + std::size_t{nextRow} * (chunks.header.rowBytes + 1);
         nextRow += count;
         return nullptr;
     }
-    rawRows = window.get();
-    return FillWindow(window.get(), count * (std::size_t{chunks.header.rowBytes} + 1));
+    rawRows = room;
+    return FillWindow(room, count * (std::size_t{chunks.header.rowBytes} + 1));
 }
 
 // The streamed image data's end: the stream must end with the rows, and
@@ -676,7 +677,7 @@ const char* PngRowReader::State::EndStream() {
 // Row `rowIndex` of the batch, unfiltered, into the 24-bit form and what
 // lies beside it.
 const char* PngRowReader::State::ConvertRows(const std::uint8_t* raw, std::size_t rowIndex,
-                                             const RowsOut& out) {
+                                             const RowsOut& out) const {
     const Header& header = chunks.header;
     std::uint8_t* pixels = out.pixels + rowIndex * out.pixelStride;
     std::uint8_t* alpha = out.alpha != nullptr ? out.alpha + rowIndex * out.alphaStride : nullptr;
@@ -696,8 +697,9 @@ const char* PngRowReader::State::ConvertRows(const std::uint8_t* raw, std::size_
     return nullptr;
 }
 
-// Unfilters the `count` rows of the window in place and converts each.
-const char* PngRowReader::State::UnfilterAndConvert(std::uint32_t count, const RowsOut& out) {
+// Unfilters the `count` raw rows in place and converts each into `out`,
+// unless it is null.
+const char* PngRowReader::State::UnfilterAndConvert(std::uint32_t count, const RowsOut* out) {
     const Header& header = chunks.header;
     const std::size_t rowStride = header.rowBytes + 1;
     constexpr std::uint8_t kPaeth = 4;
@@ -718,8 +720,8 @@ const char* PngRowReader::State::UnfilterAndConvert(std::uint32_t count, const R
         } else if (filter != 0) {
             kUnfilter[filter](row + 1, above, header.rowBytes, header.pixelBytes);
         }
-        for (std::size_t i = 0; i < rows; ++i) {
-            if (const char* reason = ConvertRows(row + i * rowStride + 1, y + i, out)) {
+        for (std::size_t i = 0; out != nullptr && i < rows; ++i) {
+            if (const char* reason = ConvertRows(row + i * rowStride + 1, y + i, *out)) {
                 return reason;
             }
         }
@@ -866,10 +868,10 @@ const char* PngRowReader::ReadRows(std::uint32_t count, const RowsOut& out) {
     RowsOut batch = out;
     while (count > 0) {
         const auto rows = static_cast<std::uint32_t>(std::min<std::size_t>(count, s.windowRows));
-        if (const char* reason = s.NextRawRows(rows)) {
+        if (const char* reason = s.NextRawRows(rows, s.window.get())) {
             return reason;
         }
-        if (const char* reason = s.UnfilterAndConvert(rows, batch)) {
+        if (const char* reason = s.UnfilterAndConvert(rows, &batch)) {
             return reason;
         }
         batch.pixels += rows * batch.pixelStride;
@@ -878,6 +880,43 @@ const char* PngRowReader::ReadRows(std::uint32_t count, const RowsOut& out) {
         count -= rows;
     }
     return nullptr;
+}
+
+// Colour rows of 8 or 16 bits a sample, without a colour key, turn into
+// the same rows wherever the same bytes are stored; the form says how.
+std::uint32_t PngRowReader::StoredForm() const {
+    const Header& header = state->chunks.header;
+    const bool colour = header.colourType == kRgb || header.colourType == kRgba;
+    if (!colour || header.interlaced || state->chunks.haveKey) {
+        return 0;
+    }
+    return 1u << 16 | static_cast<std::uint32_t>(header.colourType) << 8 | static_cast<std::uint32_t>(header.depth);
+}
+
+// Rows inflated at once stay where they are; streamed ones need a room.
+std::size_t PngRowReader::StoredRoomBytes(std::uint32_t count) const {
+    return state->allRows != nullptr ? 0 : count * (std::size_t{state->chunks.header.rowBytes} + 1);
+}
+
+const char* PngRowReader::ReadStoredRows(std::uint32_t count, std::uint8_t* room, StoredRows& rows,
+                                         const RowsOut* out) {
+    State& s = *state;
+    if (const char* reason = s.NextRawRows(count, room)) {
+        return reason;
+    }
+    if (const char* reason = s.UnfilterAndConvert(count, out)) {
+        return reason;
+    }
+    // Each raw row is led by its filter byte.
+    rows = StoredRows{s.rawRows + 1, s.chunks.header.rowBytes + std::size_t{1}, s.chunks.header.rowBytes};
+    return nullptr;
+}
+
+void PngRowReader::ConvertStoredRows(const StoredRows& rows, std::uint32_t count, const RowsOut& out) const {
+    // Colour rows have no palette index to miss.
+    for (std::uint32_t i = 0; i < count; ++i) {
+        state->ConvertRows(rows.first + i * rows.stride, i, out);
+    }
 }
 
 const char* PngRowReader::ReadInterlacedRows(std::uint32_t count, const RowsOut& out) {

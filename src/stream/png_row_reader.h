@@ -4,7 +4,9 @@
 // samples by their high byte; grey repeated; palette entries as colours),
 // and beside it what the picture library's native bitmap holds: the alpha
 // of colour types 4 and 6 and of tRNS chunks, and 16-bit samples whole.
-// Memory: the window and two rows, whatever the picture's height.
+// Memory: the window and two rows, whatever the picture's height. Read in
+// two steps (colour rows without a colour key), the raw rows go to the
+// caller's room instead, where they stay unfiltered until turned.
 //
 // The rows are what the library gives (PNG_IGNOREGAMMA, then the 24-bit
 // conversion), and where the library errs, what libpng gives (a grey
@@ -37,6 +39,12 @@ public:
     // The end of the image data and the chunks after it, to the end of the
     // file.
     const char* Finish() override;
+
+    std::uint32_t StoredForm() const override;
+    std::size_t StoredRoomBytes(std::uint32_t count) const override;
+    const char* ReadStoredRows(std::uint32_t count, std::uint8_t* room, StoredRows& rows,
+                               const RowsOut* out) override;
+    void ConvertStoredRows(const StoredRows& rows, std::uint32_t count, const RowsOut& out) const override;
 
 private:
     const char* ReadInterlacedRows(std::uint32_t count, const RowsOut& out);

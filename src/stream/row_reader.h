@@ -40,6 +40,14 @@ struct RowFacts {
     bool shownAsIs = false;
 };
 
+// Rows as the file stores them, any filtering undone, before they are
+// turned into the 24-bit form: row i's `bytes` bytes at first + i * stride.
+struct StoredRows {
+    const std::uint8_t* first = nullptr;
+    std::size_t stride = 0;
+    std::size_t bytes = 0;
+};
+
 // The reason Start gives for a header beyond the pixel limit (compared by
 // address); Facts() then holds the size.
 extern const char* const kTooManyPixels;
@@ -56,4 +64,24 @@ public:
     // After the last row: whatever the file holds after it; null, or why
     // the file is declined.
     virtual const char* Finish() = 0;
+
+    // Reading in two steps, where the reader has them: two readers with
+    // the same nonzero StoredForm turn the same stored rows into the same
+    // rows, so a pair's stored rows that agree need not be turned at all.
+    // 0: the reader turns rows only as ReadRows reads them.
+    virtual std::uint32_t StoredForm() const { return 0; }
+    // Bytes ReadStoredRows may put in its room for `count` rows.
+    virtual std::size_t StoredRoomBytes(std::uint32_t /*count*/) const { return 0; }
+    // The next `count` rows, stored, into `room` or where the reader keeps
+    // them anyway; they stay there until the room is used again or the
+    // reader goes. Unless `out` is null, they are turned into it too, each
+    // as it is read. Null, or why the file is declined.
+    virtual const char* ReadStoredRows(std::uint32_t /*count*/, std::uint8_t* /*room*/, StoredRows& /*rows*/,
+                                       const RowsOut* /*out*/) {
+        return "rows not stored";
+    }
+    // `count` rows ReadStoredRows gave, turned into `out`. It reads only
+    // what Start read, so it may run beside ReadStoredRows on another
+    // thread.
+    virtual void ConvertStoredRows(const StoredRows& /*rows*/, std::uint32_t /*count*/, const RowsOut& /*out*/) const {}
 };

@@ -1,8 +1,9 @@
 // libFuzzer target: the row readers (PNG, BMP, JPEG) in batches of every
 // size against the same readers writing a whole picture (which the readers
 // target holds to the library's pixels). The rows, alpha and 16-bit
-// samples must be the same however the rows are asked for, and so must
-// the verdict.
+// samples must be the same however the rows are asked for (also in two
+// steps, stored and then turned, where a reader can), and so must the
+// verdict.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -35,6 +36,21 @@ bool SameRows(const Image& frame, std::uint32_t y, std::uint32_t rows, const std
     return same;
 }
 
+// `rows` rows stored and turned into `out`.
+const char* ReadInTwoSteps(RowReader& reader, std::uint32_t rows, std::vector<std::uint8_t>& room, const RowsOut& out) {
+    room.resize(reader.StoredRoomBytes(rows));
+    StoredRows stored;
+    // Turned as they are read, or afterwards.
+    const bool asRead = rows % 2 == 0;
+    if (const char* reason = reader.ReadStoredRows(rows, room.data(), stored, asRead ? &out : nullptr)) {
+        return reason;
+    }
+    if (!asRead) {
+        reader.ConvertStoredRows(stored, rows, out);
+    }
+    return nullptr;
+}
+
 // Every row of a started reader in batches of random sizes, each held to
 // the whole picture's rows where there is one; then the end of the file.
 const char* ReadInBatches(RowReader& reader, const Image* frame, unsigned draw) {
@@ -48,10 +64,12 @@ const char* ReadInBatches(RowReader& reader, const Image* frame, unsigned draw) 
     std::vector<std::uint16_t> wide(facts.wide ? std::size_t{kMostRows} * facts.width * 4 : 0);
     const RowsOut out{pixels.data(), std::size_t{facts.width} * 3, alpha.empty() ? nullptr : alpha.data(),
                       facts.width, wide.empty() ? nullptr : wide.data(), std::size_t{facts.width} * 4};
+    std::vector<std::uint8_t> room;
     for (std::uint32_t y = 0; y < facts.height;) {
         draw = draw * 1103515245u + 12345u;
         const std::uint32_t rows = std::min<std::uint32_t>(facts.height - y, 1 + (draw >> 8) % kMostRows);
-        if (const char* reason = reader.ReadRows(rows, out)) {
+        const bool twoSteps = reader.StoredForm() != 0 && (draw >> 20) % 2 == 0;
+        if (const char* reason = twoSteps ? ReadInTwoSteps(reader, rows, room, out) : reader.ReadRows(rows, out)) {
             return reason;
         }
         // Rows are provisional until the file is read to its end: a file
