@@ -5,6 +5,9 @@ BUILD_TYPE ?= Release
 GLIMRA_WERROR ?= OFF
 CMAKE_FLAGS ?=
 DEMO_DIFF := $(BUILD_DIR)/demo-diff.png
+# A static ISA-L built from Debian's source package (scripts/build-isal.sh);
+# where it cannot be had, the shared one is linked.
+ISAL_DIR := $(abspath $(BUILD_DIR))/deps
 
 .PHONY: all setup configure build demo test test-slow package windows clean
 
@@ -14,8 +17,9 @@ setup:
 	@scripts/install-deps.sh
 
 configure: setup
+	@scripts/build-isal.sh $(ISAL_DIR) || echo "No static ISA-L: the shared library is linked."
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
-	    -DGLIMRA_WERROR=$(GLIMRA_WERROR) $(CMAKE_FLAGS)
+	    -DGLIMRA_WERROR=$(GLIMRA_WERROR) -DCMAKE_PREFIX_PATH=$(ISAL_DIR)/prefix $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD_DIR)

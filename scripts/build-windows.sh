@@ -2,9 +2,9 @@
 # glimra.exe for 64-bit Windows, cross-built with mingw-w64 on Debian 12:
 # ISA-L, libdeflate and libjpeg-turbo come from Debian's source packages
 # (apt-get source; their upstream tarballs checked against the SHA-256
-# below), built as static libraries into BUILD/deps, and glimra is linked
-# with them into one static BUILD/glimra.exe that needs no DLL but the
-# system's. FreeImage.dll, which users add themselves, is loaded at run
+# in scripts/debian-source.sh), built as static libraries into BUILD/deps,
+# and glimra is linked with them into one static BUILD/glimra.exe that
+# needs no DLL but the system's. FreeImage.dll, which users add themselves, is loaded at run
 # time; the build takes only its header (libfreeimage-dev), and nlohmann/json's
 # (nlohmann-json3-dev, header only).
 #
@@ -16,36 +16,12 @@ deps=$PWD/$build/deps
 prefix=$deps/prefix
 toolchain=$PWD/cmake/mingw-w64.cmake
 
-# Upstream tarballs of the source packages, as Debian 12 ships them.
-declare -A tarballs=(
-    [libisal]="libisal_2.30.0.orig.tar.xz f363f1be3d657d5676cef5253ee2233e60116e2fa9c9de86881185bf81e0e4b8"
-    [libdeflate]="libdeflate_1.14.orig.tar.gz 89e7df898c37c3427b0f39aadcf733731321a278771d20fc553f92da8d4808ac"
-    [libjpeg-turbo]="libjpeg-turbo_2.1.5.orig.tar.gz 254f3642b04e309fee775123133c6464181addc150499561020312ec61c1bf7c"
-)
+# shellcheck source=scripts/debian-source.sh
+. scripts/debian-source.sh
 
 scripts/install-deps.sh g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix nasm yasm autoconf automake \
     libtool dpkg-dev
-
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-# apt-get source needs the source lines of Debian's own archive.
-if ! apt-get source --print-uris libdeflate >/dev/null 2>&1; then
-    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
-        $sudo tee /etc/apt/sources.list.d/glimra-deb-src.sources >/dev/null
-    $sudo apt-get update -qq
-fi
-
-# Fetches package $1's source, checks its upstream tarball and unpacks it
-# into $deps/src/$1 (once).
-fetch() {
-    local package=$1 file sum
-    read -r file sum <<<"${tarballs[$package]}"
-    [ -d "$deps/src/$package" ] && return
-    mkdir -p "$deps/download" "$deps/src/$package"
-    (cd "$deps/download" && apt-get source --download-only "$package" >/dev/null 2>&1)
-    echo "$sum  $deps/download/$file" | sha256sum --check --quiet
-    tar -xf "$deps/download/$file" -C "$deps/src/$package" --strip-components=1
-}
+enable_debian_sources
 
 build_isal() {
     [ -f "$prefix/lib/libisal.a" ] && return

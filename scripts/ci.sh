@@ -153,7 +153,8 @@ step_package() (
     # the package's dependencies.
     scripts/install-deps.sh dpkg-dev file
     local dir=build-pkg
-    configure "$dir" -DCMAKE_BUILD_TYPE=Release -DGLIMRA_BUILD_TESTS=OFF
+    scripts/build-isal.sh "$dir/deps"
+    configure "$dir" -DCMAKE_BUILD_TYPE=Release -DGLIMRA_BUILD_TESTS=OFF -DCMAKE_PREFIX_PATH="$PWD/$dir/deps/prefix"
     cmake --build "$dir" -j2
     rm -f "$dir"/glimra_*.deb
     (cd "$dir" && cpack -G DEB)
