@@ -4,9 +4,9 @@
 # (apt-get source; their upstream tarballs checked against the SHA-256
 # in scripts/debian-source.sh), built as static libraries into BUILD/deps,
 # and glimra is linked with them into one static BUILD/glimra.exe that
-# needs no DLL but the system's. FreeImage.dll, which users add themselves, is loaded at run
-# time; the build takes only its header (libfreeimage-dev), and nlohmann/json's
-# (nlohmann-json3-dev, header only).
+# needs no DLL but the system's. FreeImage.dll, which users add
+# themselves, is loaded at run time; the build takes only its header
+# (libfreeimage-dev), and nlohmann/json's (nlohmann-json3-dev, header only).
 #
 #   scripts/build-windows.sh [BUILD]       BUILD defaults to build-mingw
 set -euo pipefail

@@ -66,7 +66,7 @@ void Band::CopyRows(const Band& source, std::int32_t from, std::int32_t count) {
 namespace {
 
 // What a band's stored rows need, where it is read in two steps.
-std::size_t StoredRoomBytes(const RowReader& reader, bool twoSteps, std::int32_t rows) {
+std::size_t RoomBytes(const RowReader& reader, bool twoSteps, std::int32_t rows) {
     return twoSteps ? reader.StoredRoomBytes(static_cast<std::uint32_t>(rows)) : 0;
 }
 
@@ -76,9 +76,9 @@ BandSource::BandSource(RowReader& rowReader, bool deepSamples, std::int32_t rows
                        bool stored)
     : reader(rowReader), height(static_cast<std::int32_t>(rowReader.Facts().height)), bandRows(rows),
       carriedRows(carried), twoSteps(stored && carried == 0 && rowReader.StoredForm() != 0),
-      bands{Band(rowReader.Facts(), deepSamples, rows + carried, StoredRoomBytes(rowReader, twoSteps, rows)),
+      bands{Band(rowReader.Facts(), deepSamples, rows + carried, RoomBytes(rowReader, twoSteps, rows)),
             Band(rowReader.Facts(), deepSamples, ahead ? rows + carried : 1,
-                 StoredRoomBytes(rowReader, twoSteps && ahead, rows))} {
+                 RoomBytes(rowReader, twoSteps && ahead, rows))} {
     if (ahead) {
         thread = std::thread([this] { ReadAhead(); });
     }
